@@ -1,0 +1,167 @@
+// Payload readers of the shared child loop.
+#include "ElementLoop.h"
+
+#include <cstdlib>
+#include <cstring>
+
+void ElementBody::ReadHeader()
+{
+    if (!headerRead) {
+        uint32_t readId = 0;
+        EBML::ReadElementHeader(stream, readId, size, unknownSize);
+        headerRead = true;
+    }
+}
+
+uint64_t ElementBody::Size()
+{
+    ReadHeader();
+    return size;
+}
+
+bool ElementBody::SizeKnown()
+{
+    ReadHeader();
+    return !unknownSize;
+}
+
+bool ElementBody::PayloadFits()
+{
+    ReadHeader();
+    if (size > static_cast<uint64_t>(stream->RemainingBytes()) || size >= 0x7FFFFFFFu) {
+        stream->SkipForward(size);
+        return false;
+    }
+    return true;
+}
+
+void ElementBody::Skip()
+{
+    ReadHeader();
+    stream->SkipForward(size);
+}
+
+uint64_t ElementBody::ReadUInt64()
+{
+    ReadHeader();
+    uint64_t remaining = size;
+    if (remaining > static_cast<uint64_t>(kIntegerScratchSize)) {
+        // Only the last bytes can reach the kept bits.
+        stream->SkipForward(remaining - kIntegerScratchSize);
+        remaining = kIntegerScratchSize;
+    }
+    uint8_t scratch[kIntegerScratchSize];
+    std::memset(scratch, 0, sizeof scratch);
+    stream->GetBytes(static_cast<int32_t>(remaining), scratch);
+    uint64_t value = 0;
+    for (uint64_t k = 0; k < remaining; ++k) {
+        value = (value << 8) | scratch[k];
+    }
+    return value;
+}
+
+uint32_t ElementBody::ReadUInt32()
+{
+    return static_cast<uint32_t>(ReadUInt64());
+}
+
+double ElementBody::ReadFloat()
+{
+    ReadHeader();
+    if (size == 4) {
+        return static_cast<double>(stream->DecodeFloat());
+    }
+    if (size == 8) {
+        return stream->DecodeDouble();
+    }
+    stream->SkipForward(size);
+    return 0.0;
+}
+
+void ElementBody::ReadString(char*& buffer)
+{
+    if (!PayloadFits()) {
+        return;
+    }
+    size_t n = static_cast<size_t>(size);
+    char* fresh = static_cast<char*>(std::realloc(buffer, n + 1));
+    if (fresh == nullptr) {
+        stream->SkipForward(size);
+        return;
+    }
+    buffer = fresh;
+    std::memset(buffer, 0, n + 1);
+    stream->GetBytes(static_cast<int32_t>(n), reinterpret_cast<uint8_t*>(buffer));
+}
+
+int32_t ElementBody::ReadRaw(uint8_t*& buffer)
+{
+    if (!PayloadFits()) {
+        return 0;
+    }
+    if (size == 0) {
+        return 0;
+    }
+    uint8_t* fresh = static_cast<uint8_t*>(std::realloc(buffer, static_cast<size_t>(size)));
+    if (fresh == nullptr) {
+        stream->SkipForward(size);
+        return 0;
+    }
+    buffer = fresh;
+    int32_t n = static_cast<int32_t>(size);
+    stream->GetBytes(n, buffer);
+    return n;
+}
+
+void ElementBody::ReadInto(uint8_t* dest, int32_t capacity)
+{
+    ReadHeader();
+    uint64_t taken = size < static_cast<uint64_t>(capacity) ? size : static_cast<uint64_t>(capacity);
+    stream->GetBytes(static_cast<int32_t>(taken), dest);
+    if (size > taken) {
+        stream->SkipForward(size - taken);
+    }
+}
+
+uint32_t ElementBody::ReadValue(EBMLDataType& value)
+{
+    ReadHeader();
+    if (size > static_cast<uint64_t>(INT64_MAX)) {
+        stream->SkipForward(size);
+        return kStatusFail;
+    }
+    return value.Parse(stream, static_cast<int64_t>(size));
+}
+
+uint32_t ElementBody::ParseChild(EBML& child)
+{
+    ReadHeader();
+    child.dataPosition = stream->Tell();
+    child.dataSize = size;
+    child.sizeKnown = !unknownSize;
+    return child.Parse(stream);
+}
+
+bool SkipUnhandledChild(CBitStreamParser* stream, const EBML& parent)
+{
+    if (!parent.sizeKnown) {
+        return false;
+    }
+    int64_t start = stream->Tell();
+    int64_t end = parent.DeclaredEnd();
+    if (start >= end) {
+        return false;
+    }
+    uint32_t id = 0;
+    uint64_t size = 0;
+    bool unknownSize = false;
+    uint32_t status = EBML::ReadElementHeader(stream, id, size, unknownSize);
+    int64_t payloadStart = stream->Tell();
+    if (status != kStatusOk || unknownSize || payloadStart > end ||
+        size > static_cast<uint64_t>(end - payloadStart)) {
+        stream->Seek(start, 0);
+        return false;
+    }
+    stream->SkipForward(size);
+    return true;
+}

@@ -1,0 +1,194 @@
+// In-memory stream operations and the bit reader shared by all streams.
+#include "CBitStreamParser.h"
+
+#include <cstdlib>
+#include <cstring>
+
+CBitStreamParser::CBitStreamParser() = default;
+
+CBitStreamParser::CBitStreamParser(const uint8_t* data, int32_t count)
+{
+    if (data != nullptr && count > 0) {
+        buffer = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(count)));
+        if (buffer != nullptr) {
+            std::memcpy(buffer, data, static_cast<size_t>(count));
+            length = count;
+        }
+    }
+}
+
+CBitStreamParser::~CBitStreamParser()
+{
+    if (buffer != nullptr) {
+        std::free(buffer);
+    }
+}
+
+int32_t CBitStreamParser::GetBytes(int32_t count, uint8_t* dest)
+{
+    bitPosition = 8;
+    int32_t available = length - position;
+    int32_t n = count < available ? count : available;
+    if (n > 0 && dest != nullptr) {
+        std::memcpy(dest, buffer + position, static_cast<size_t>(n));
+        position += n;
+    }
+    return position < length ? 1 : 0;
+}
+
+int32_t CBitStreamParser::Peek(uint8_t* dest, int32_t count)
+{
+    if (count < 0 || dest == nullptr || length - position < count) {
+        return 0;
+    }
+    if (count > 0) {
+        std::memcpy(dest, buffer + position, static_cast<size_t>(count));
+    }
+    return count;
+}
+
+bool CBitStreamParser::IsEnd()
+{
+    return position >= length;
+}
+
+int32_t CBitStreamParser::Seek(int64_t offset, int32_t whence)
+{
+    int64_t target;
+    if (whence == 0) {
+        target = offset;
+    } else if (whence == 2) {
+        target = length;
+    } else {
+        target = static_cast<int64_t>(position) + offset;
+    }
+    if (target < 0) {
+        target = 0;
+    }
+    if (target >= length) {
+        // Positions never leave the buffer, so later reads stay in bounds.
+        position = length;
+        return whence == 2 ? 1 : 0;
+    }
+    position = static_cast<int32_t>(target);
+    return 1;
+}
+
+int32_t CBitStreamParser::Shift(int32_t count)
+{
+    Align();
+    Seek(count, 1);
+    return 1;
+}
+
+int32_t CBitStreamParser::SkipBytes(int32_t count)
+{
+    Align();
+    if (count != 0) {
+        Seek(count, 1);
+    }
+    return 1;
+}
+
+int64_t CBitStreamParser::GetAbsolutePosition()
+{
+    return 0;
+}
+
+int64_t CBitStreamParser::Tell()
+{
+    return position;
+}
+
+int32_t CBitStreamParser::GetByte()
+{
+    if (position < 0 || position >= length) {
+        return static_cast<int32_t>(0x80000000u);
+    }
+    return buffer[position++];
+}
+
+int64_t CBitStreamParser::GetFileLength()
+{
+    return length;
+}
+
+uint32_t CBitStreamParser::GetBit()
+{
+    if (bitPosition > 7) {
+        shiftRegister = static_cast<uint32_t>(GetByte());
+        bitPosition = 0;
+    }
+    shiftRegister <<= 1;
+    bitPosition += 1;
+    return (shiftRegister >> 8) & 1u;
+}
+
+uint32_t CBitStreamParser::DecodeInt(int32_t n)
+{
+    uint32_t value = 0;
+    for (int32_t i = 0; i < n; ++i) {
+        value = value * 2 + GetBit();
+    }
+    return value;
+}
+
+int32_t CBitStreamParser::DecodeInt(int32_t n, uint32_t* out)
+{
+    *out = 0;
+    for (int32_t i = 0; i < n; ++i) {
+        *out = *out * 2 + GetBit();
+    }
+    return 1;
+}
+
+uint32_t CBitStreamParser::DecodeBits(int32_t n)
+{
+    return DecodeInt(n);
+}
+
+int32_t CBitStreamParser::Align()
+{
+    int32_t k = 8 - bitPosition;
+    if (k < 1) {
+        return 1;
+    }
+    uint32_t discarded = 0;
+    return DecodeInt(k, &discarded);
+}
+
+float CBitStreamParser::DecodeFloat()
+{
+    // The first bit read is the most significant: a big-endian single.
+    uint32_t bits = DecodeInt(32);
+    float value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+double CBitStreamParser::DecodeDouble()
+{
+    uint64_t high = DecodeInt(32);
+    uint64_t low = DecodeInt(32);
+    uint64_t bits = (high << 32) | low;
+    double value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+int64_t CBitStreamParser::RemainingBytes()
+{
+    int64_t remaining = GetFileLength() - Tell();
+    return remaining > 0 ? remaining : 0;
+}
+
+void CBitStreamParser::SkipForward(uint64_t count)
+{
+    if (count <= 0x7FFFFFFFu) {
+        SkipBytes(static_cast<int32_t>(count));
+    } else if (count <= static_cast<uint64_t>(INT64_MAX)) {
+        Seek(static_cast<int64_t>(count), 1);
+    } else {
+        Seek(INT64_MAX, 1);
+    }
+}

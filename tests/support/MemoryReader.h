@@ -1,0 +1,55 @@
+// An in-memory host: the seven reader callbacks over a byte vector, with a
+// log of every call and injectable faults. The source name handed to the
+// library is the reader's own address (MemoryReader::Name()).
+#ifndef MKV_TESTS_SUPPORT_MEMORYREADER_H
+#define MKV_TESTS_SUPPORT_MEMORYREADER_H
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "zolvdmx.h"
+
+class MemoryReader {
+public:
+    explicit MemoryReader(std::vector<uint8_t> bytes = {});
+
+    _ZOLVDMX_READER_CALLBACK_T Callbacks() const;
+    unsigned char* Name() { return reinterpret_cast<unsigned char*>(this); }
+
+    // Faults.
+    bool failOpen = false;          // every open fails
+    int failOpenOnCall = 0;         // the Nth open (1-based) fails
+    int32_t maxReadSize = -1;       // reads deliver at most this many bytes
+    int64_t failReadsFrom = -1;     // no byte at or after this offset is delivered
+    bool lengthIsPosition = false;  // length answers the current position
+
+    // Log: "open", "close h1", "length h1", "read h1 4", "tell h1",
+    // "seek h1 -4 1". Handles are numbered in opening order.
+    std::vector<std::string> log;
+    int openCalls = 0;
+    int openHandles = 0;
+    int64_t bytesDelivered = 0;
+    void ClearLog() { log.clear(); }
+
+    std::vector<uint8_t> bytes;
+
+private:
+    struct Handle {
+        MemoryReader* owner;
+        int number;
+        int64_t position;
+    };
+    static void* Open(unsigned char* name);
+    static int32_t Close(void* handle);
+    static int64_t Length(void* handle);
+    static int32_t Read(void* handle, int32_t count, unsigned char* dest);
+    static int64_t Tell(void* handle);
+    static int32_t Seek(void* handle, int64_t offset, int32_t whence);
+    void Note(const Handle& h, const std::string& what);
+
+    std::vector<std::unique_ptr<Handle>> handles;
+};
+
+#endif
