@@ -1,17 +1,133 @@
-// Demuxer construction and the track table queries.
+// Demuxer construction, loading (parse, prime the cursors, build the track
+// table) and the track table queries.
 #include "KelmMKVDemux.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
-#include "ebml/EBML.h"
+#include "matroska/EBMLTrack.h"
 
-KelmMKVDemux::KelmMKVDemux() = default;
+namespace {
 
-KelmMKVDemux::~KelmMKVDemux() = default;
-
-uint32_t KelmMKVDemux::Load(unsigned char*, _ZOLVDMX_READER_CALLBACK_T*)
+void ReleaseFormat(ZOLVDMX_MEDIA_FORMAT_T& format)
 {
-    return kStatusFail;
+    std::free(format.header);
+    std::free(format.codecPrivate);
+    std::free(format.config);
+    std::free(format.videoExtra);
+    format.header = nullptr;
+    format.codecPrivate = nullptr;
+    format.config = nullptr;
+    format.videoExtra = nullptr;
+}
+
+// Gives a cursor its own reader and places both of its positions on the
+// first cluster.
+void PrimeCursor(_tagMKVReadCursor& cursor, EBMLSegment* segment, unsigned char* source,
+                 _ZOLVDMX_READER_CALLBACK_T* reader)
+{
+    cursor.segment = segment;
+    bool opened = false;
+    cursor.parser = std::make_unique<NoCachingFileStreamParser>(source, opened, reader);
+    if (segment->clusters.empty()) {
+        return;
+    }
+    cursor.cluster = segment->clusters[static_cast<size_t>(cursor.clusterIndex)].get();
+    cursor.cluster->ParseBlockData(cursor.parser.get());
+    cursor.nextCluster = segment->clusters[static_cast<size_t>(cursor.nextClusterIndex)].get();
+    cursor.nextCluster->ParseBlockData(cursor.parser.get());
+    cursor.clusterCount = static_cast<int32_t>(segment->clusters.size());
+    cursor.groupCount = static_cast<int32_t>(cursor.cluster->blockGroups.size());
+    cursor.blockCount =
+        cursor.groupCount > 0 ? static_cast<int32_t>(cursor.cluster->blockGroups.front()->blocks.size()) : 0;
+    cursor.nextClusterCount = cursor.clusterCount;
+    cursor.nextGroupCount = cursor.groupCount;
+}
+
+} // namespace
+
+KelmMKVDemux::KelmMKVDemux()
+    : audioCursor(std::make_unique<_tagMKVReadCursor>()),
+      videoCursor(std::make_unique<_tagMKVReadCursor>()),
+      seekCache(std::make_unique<_tagMKVSeekCache>())
+{
+}
+
+KelmMKVDemux::~KelmMKVDemux()
+{
+    audioCursor.reset();
+    videoCursor.reset();
+    seekCache.reset();
+    for (_tagMKVTrackIndexMeta& track : tracks) {
+        ReleaseFormat(track.format);
+    }
+}
+
+int32_t tim_subtract(struct timeval* result, const struct timeval* start, const struct timeval* end)
+{
+    if (start->tv_sec > end->tv_sec || (start->tv_sec == end->tv_sec && start->tv_usec > end->tv_usec)) {
+        return -1;
+    }
+    result->tv_sec = end->tv_sec - start->tv_sec;
+    result->tv_usec = end->tv_usec - start->tv_usec;
+    if (result->tv_usec < 0) {
+        result->tv_sec -= 1;
+        result->tv_usec += 1000000;
+    }
+    return 0;
+}
+
+uint32_t KelmMKVDemux::Load(unsigned char* source, _ZOLVDMX_READER_CALLBACK_T* reader)
+{
+    if (loaded) {
+        return kStatusFail;
+    }
+    loaded = true;
+    struct timeval started {};
+    gettimeofday(&started, nullptr);
+
+    matroska.Parse(source, reader);
+    if (matroska.segments.empty()) {
+        return kStatusFail;
+    }
+    EBMLSegment* first = matroska.segments.front().get();
+    PrimeCursor(*audioCursor, first, source, reader);
+    PrimeCursor(*videoCursor, first, source, reader);
+
+    tracks.clear();
+    for (size_t s = 0; s < matroska.segments.size(); ++s) {
+        EBMLSegment& segment = *matroska.segments[s];
+        for (size_t t = 0; t < segment.trackLists.size(); ++t) {
+            EBMLTrack& trackList = *segment.trackLists[t];
+            for (size_t e = 0; e < trackList.entries.size(); ++e) {
+                EBMLTrackEntry* entry = trackList.entries[e].get();
+                if (!entry->Expand(2)) {
+                    continue; // its codec private data is encrypted
+                }
+                _tagMKVTrackIndexMeta record;
+                record.segmentIndex = static_cast<uint32_t>(s);
+                record.trackIndex = static_cast<uint32_t>(t);
+                record.entryIndex = static_cast<uint32_t>(e);
+                record.trackEntry = entry;
+                tracks.push_back(record);
+                // Described in place, so the record's buffers are owned by the
+                // table from the first allocation on.
+                SetMediaFormat(entry, &tracks.back().format);
+            }
+        }
+    }
+
+    struct timeval finished {};
+    struct timeval elapsed {};
+    gettimeofday(&finished, nullptr);
+    if (tim_subtract(&elapsed, &started, &finished) != 0) {
+        elapsed.tv_sec = 0;
+        elapsed.tv_usec = 0;
+    }
+    std::printf("MKV loding time: %d second, %ld micro_second\n", static_cast<int>(elapsed.tv_sec),
+                static_cast<long>(elapsed.tv_usec));
+    return kStatusOk;
 }
 
 int32_t KelmMKVDemux::GetNumTracks() const
@@ -19,9 +135,10 @@ int32_t KelmMKVDemux::GetNumTracks() const
     return static_cast<int32_t>(tracks.size());
 }
 
-uint64_t KelmMKVDemux::GetMatroskaTrackType(int32_t) const
+uint64_t KelmMKVDemux::GetMatroskaTrackType(int32_t track) const
 {
-    return 0;
+    const EBMLTrackEntry* entry = tracks[static_cast<size_t>(track)].trackEntry;
+    return entry != nullptr ? entry->trackType.value : 0;
 }
 
 int32_t KelmMKVDemux::GetTrackType(int32_t track) const
@@ -44,13 +161,22 @@ uint32_t KelmMKVDemux::GetMediaFormat(int32_t track, ZOLVDMX_MEDIA_FORMAT_T* for
     return kStatusOk;
 }
 
-uint32_t KelmMKVDemux::GetNextMediaSample(int32_t, unsigned char*, int32_t, int32_t&, int64_t&, int64_t&,
-                                          bool&)
+double KelmMKVDemux::GetFileDuration() const
 {
-    return kStatusEndOfTrack;
+    if (matroska.segments.empty() || matroska.segments.front()->infoList.empty()) {
+        return 0.0;
+    }
+    const EBMLInfo& info = *matroska.segments.front()->infoList.front();
+    return info.duration * static_cast<double>(info.timecodeScale.value) / 100.0;
 }
 
-uint32_t KelmMKVDemux::DemuxSeek(int32_t, int64_t&)
+_tagMKVReadCursor* KelmMKVDemux::CursorFor(uint64_t trackType)
 {
-    return kStatusNotImplemented;
+    if (trackType == 2) {
+        return audioCursor.get();
+    }
+    if (trackType == 1) {
+        return videoCursor.get();
+    }
+    return nullptr;
 }

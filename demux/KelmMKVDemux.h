@@ -1,16 +1,29 @@
 // KelmMKVDemux: the demuxer behind every handle. It turns the element tree
-// into a track table, media format records, samples and seeks.
+// into a track table, media format records, samples and seeks. Its member
+// functions are split by concern: load and track table (KelmMKVDemux.cpp),
+// video and audio format (VideoFormat.cpp, AudioFormat.cpp), sample delivery
+// (SampleDelivery.cpp), H.264 reconstruction (H264Reconstruction.cpp) and
+// seeking (Seeking.cpp).
 #ifndef MKV_DEMUX_KELMMKVDEMUX_H
 #define MKV_DEMUX_KELMMKVDEMUX_H
 
+#include <sys/time.h>
+
 #include <cstdint>
+#include <memory>
 #include <vector>
 
+#include "matroska/Matroska.h"
 #include "zolvdmx.h"
 
+class EBMLBinary;
+class EBMLBlock;
+class EBMLCluster;
+class EBMLSegment;
 class EBMLTrackEntry;
 
-// One admitted track entry.
+// One admitted track entry. The record is plain data kept by value; the
+// demuxer releases the buffers `format` points to when it is destroyed.
 struct _tagMKVTrackIndexMeta {
     uint32_t segmentIndex = 0;
     uint32_t trackIndex = 0;
@@ -19,6 +32,54 @@ struct _tagMKVTrackIndexMeta {
     ZOLVDMX_MEDIA_FORMAT_T format{};      // owns header, codecPrivate, config, videoExtra
 };
 
+// A read position of one media type: the current block (whose frames are
+// being delivered) and the look-ahead block (the next of the same track).
+struct _tagMKVReadCursor {
+    EBMLSegment* segment = nullptr;
+    EBMLCluster* cluster = nullptr;
+    EBMLBlock* block = nullptr;
+    EBMLCluster* nextCluster = nullptr;
+    EBMLBlock* nextBlock = nullptr;
+    int32_t clusterIndex = 0;
+    int32_t clusterCount = 0;
+    int32_t groupCount = 0;
+    int32_t blockCount = 0;
+    int32_t groupIndex = 0;
+    int32_t blockIndex = 0;
+    int32_t nextClusterIndex = 0;
+    int32_t nextClusterCount = 0;
+    int32_t nextGroupCount = 0;
+    int32_t nextBlockCount = 0;
+    int32_t nextGroupIndex = 0;
+    int32_t nextBlockIndex = 1;
+    std::unique_ptr<CBitStreamParser> parser; // the cursor's own reader over the source
+};
+
+// The last seek, shared by both cursors.
+struct _tagMKVSeekCache {
+    int64_t requestedTime = 0;
+    int64_t resultTime = 0;
+    int32_t clusterIndex = 0;
+    int32_t nextClusterIndex = 0;
+    int32_t groupCount = 0;
+    int32_t groupIndex = 0;
+    int32_t blockIndex = 0;
+    int32_t blockCount = 0;
+    int32_t nextGroupCount = 0;
+    int32_t nextBlockCount = 0;
+    int32_t nextGroupIndex = 0;
+    int32_t nextBlockIndex = 0;
+};
+
+// Size of the output area the H.264 parameter sets are extracted into.
+constexpr int32_t kH264ConfigArea = 1000;
+// Largest rewritten H.264 frame.
+constexpr int32_t kH264OutputLimit = 0x500000;
+// Largest audio sample the host is asked to receive.
+constexpr uint32_t kAudioMaxSampleSize = 0x64000;
+// Largest subtitle sample the host is asked to receive.
+constexpr uint32_t kSubtitleMaxSampleSize = 65535;
+
 class KelmMKVDemux {
 public:
     KelmMKVDemux();
@@ -26,17 +87,47 @@ public:
     KelmMKVDemux(const KelmMKVDemux&) = delete;
     KelmMKVDemux& operator=(const KelmMKVDemux&) = delete;
 
+    // Load and track table.
     uint32_t Load(unsigned char* source, _ZOLVDMX_READER_CALLBACK_T* reader);
     int32_t GetNumTracks() const;
     int32_t GetTrackType(int32_t track) const;
     uint32_t GetMediaFormat(int32_t track, ZOLVDMX_MEDIA_FORMAT_T* format) const;
+    double GetFileDuration() const;
     // Matroska TrackType of a track (0 when the entry has none).
     uint64_t GetMatroskaTrackType(int32_t track) const;
+
+    // Format description.
+    uint32_t SetMediaFormat(EBMLTrackEntry* entry, ZOLVDMX_MEDIA_FORMAT_T* format);
+    bool GetVideoHeader(EBMLTrackEntry* entry, ZOLVDMX_MEDIA_FORMAT_T* format);
+    bool GetAudioHeader(EBMLTrackEntry* entry, ZOLVDMX_MEDIA_FORMAT_T* format);
+    bool KL_GetH264SPSPPS(const uint8_t* data, int32_t length, uint8_t* out, int32_t* outLength);
+
+    // Sample delivery. `capacity` is the host buffer's size in bytes: a
+    // frame that does not fit is not copied.
     uint32_t GetNextMediaSample(int32_t track, unsigned char* dest, int32_t capacity, int32_t& size,
                                 int64_t& start, int64_t& duration, bool& key);
+    uint32_t FindSamples(int32_t track);
+    bool ReconstructH264Sample(int32_t& size, unsigned char* dest, int32_t capacity, const EBMLBinary* frame);
+
+    // Seeking.
     uint32_t DemuxSeek(int32_t track, int64_t& time);
 
     std::vector<_tagMKVTrackIndexMeta> tracks;
+    Matroska matroska;
+    std::unique_ptr<_tagMKVReadCursor> audioCursor;
+    std::unique_ptr<_tagMKVReadCursor> videoCursor;
+    std::unique_ptr<_tagMKVSeekCache> seekCache;
+    int32_t nalLengthSizeMinusOne = -1;
+
+private:
+    _tagMKVReadCursor* CursorFor(uint64_t trackType);
+    bool loaded = false;
 };
+
+// The 5-byte AAC decoder configuration (AudioSpecificConfig + SBR sync
+// extension); returns 5 for SBR (profile -1), 2 otherwise.
+int32_t MakeAACInitData(uint8_t* out, int32_t profile, int32_t frequency, int32_t channels);
+// end - start into result; -1 (result untouched) when end precedes start.
+int32_t tim_subtract(struct timeval* result, const struct timeval* start, const struct timeval* end);
 
 #endif

@@ -8,7 +8,7 @@ void ElementBody::ReadHeader()
 {
     if (!headerRead) {
         uint32_t readId = 0;
-        EBML::ReadElementHeader(stream, readId, size, unknownSize);
+        headerStatus = EBML::ReadElementHeader(stream, readId, size, unknownSize);
         headerRead = true;
     }
 }
@@ -25,10 +25,21 @@ bool ElementBody::SizeKnown()
     return !unknownSize;
 }
 
-bool ElementBody::PayloadFits()
+bool ElementBody::HeaderOk()
 {
     ReadHeader();
-    if (size > static_cast<uint64_t>(stream->RemainingBytes()) || size >= 0x7FFFFFFFu) {
+    return headerStatus == kStatusOk;
+}
+
+bool ElementBody::FitsInSource()
+{
+    ReadHeader();
+    return size <= static_cast<uint64_t>(stream->RemainingBytes()) && size < 0x7FFFFFFFu;
+}
+
+bool ElementBody::PayloadFits()
+{
+    if (!FitsInSource()) {
         stream->SkipForward(size);
         return false;
     }
@@ -78,38 +89,41 @@ double ElementBody::ReadFloat()
     return 0.0;
 }
 
-void ElementBody::ReadString(char*& buffer)
+void ElementBody::ReadString(MallocPtr<char>& buffer)
 {
     if (!PayloadFits()) {
         return;
     }
     size_t n = static_cast<size_t>(size);
-    char* fresh = static_cast<char*>(std::realloc(buffer, n + 1));
+    char* fresh = static_cast<char*>(std::realloc(buffer.get(), n + 1));
     if (fresh == nullptr) {
         stream->SkipForward(size);
         return;
     }
-    buffer = fresh;
-    std::memset(buffer, 0, n + 1);
-    stream->GetBytes(static_cast<int32_t>(n), reinterpret_cast<uint8_t*>(buffer));
+    (void)buffer.release();
+    buffer.reset(fresh);
+    std::memset(fresh, 0, n + 1);
+    stream->GetBytes(static_cast<int32_t>(n), reinterpret_cast<uint8_t*>(fresh));
 }
 
-int32_t ElementBody::ReadRaw(uint8_t*& buffer)
+int32_t ElementBody::ReadRaw(MallocPtr<uint8_t>& buffer)
 {
     if (!PayloadFits()) {
         return 0;
     }
     if (size == 0) {
+        buffer.reset();
         return 0;
     }
-    uint8_t* fresh = static_cast<uint8_t*>(std::realloc(buffer, static_cast<size_t>(size)));
+    uint8_t* fresh = static_cast<uint8_t*>(std::realloc(buffer.get(), static_cast<size_t>(size)));
     if (fresh == nullptr) {
         stream->SkipForward(size);
         return 0;
     }
-    buffer = fresh;
+    (void)buffer.release();
+    buffer.reset(fresh);
     int32_t n = static_cast<int32_t>(size);
-    stream->GetBytes(n, buffer);
+    stream->GetBytes(n, fresh);
     return n;
 }
 

@@ -17,6 +17,7 @@
 
 #include "EBML.h"
 #include "EBMLDataType.h"
+#include "MallocPtr.h"
 
 // Scratch area that integer payloads are read through.
 constexpr int32_t kIntegerScratchSize = 1024;
@@ -33,7 +34,12 @@ public:
     // field was definite.
     uint64_t Size();
     bool SizeKnown();
+    // Whether the header read cleanly (ID of at most 4 bytes, size of at most 8).
+    bool HeaderOk();
     bool HeaderRead() const { return headerRead; }
+    // Whether the payload lies within what the source still holds (and fits
+    // a signed 32-bit count); nothing is consumed beyond the header.
+    bool FitsInSource();
 
     // Each of these reads the header, then consumes the payload exactly.
     void Skip();
@@ -47,10 +53,10 @@ public:
     // double; any other size is consumed and reads as 0.0.
     double ReadFloat();
     // Zero-terminated text: buffer reallocated to size + 1 zeroed bytes.
-    void ReadString(char*& buffer);
+    void ReadString(MallocPtr<char>& buffer);
     // Raw bytes: buffer reallocated to exactly the payload size; returns the
     // size held (0 when the payload was empty or refused).
-    int32_t ReadRaw(uint8_t*& buffer);
+    int32_t ReadRaw(MallocPtr<uint8_t>& buffer);
     // At most `capacity` payload bytes into dest, the rest consumed.
     void ReadInto(uint8_t* dest, int32_t capacity);
     // Delegates the payload to a value element.
@@ -60,14 +66,14 @@ public:
 
 private:
     void ReadHeader();
-    // False (and the payload skipped) when the payload claims more than the
-    // source still holds or more than a 32-bit count can express.
+    // FitsInSource, with the payload skipped when it does not fit.
     bool PayloadFits();
 
     CBitStreamParser* stream;
     uint32_t id;
     bool headerRead = false;
     bool unknownSize = false;
+    uint32_t headerStatus = kStatusOk;
     uint64_t size = 0;
 };
 

@@ -1,0 +1,226 @@
+// Block header decoding and lacing. Every read of the lace header is checked
+// against the payload's end.
+#include "EBMLBlock.h"
+
+#include <algorithm>
+
+namespace {
+
+// Number of bytes after the first one in an EBML-coded track number (0 to 7).
+uint32_t ExtraTrackNumberBytes(uint8_t first)
+{
+    for (uint32_t extra = 0; extra < 8; ++extra) {
+        if (first & (0x80u >> extra)) {
+            return extra;
+        }
+    }
+    return 0; // a first byte 0 is read as a one-byte track number 0
+}
+
+uint8_t MarkerBit(uint8_t first)
+{
+    return first == 0 ? 0 : static_cast<uint8_t>(0x80u >> ExtraTrackNumberBytes(first));
+}
+
+// Length of the variable-length integer at p when it lies wholly inside the
+// `remaining` bytes, else 0.
+int32_t VintLengthWithin(const uint8_t* p, uint64_t remaining)
+{
+    if (remaining == 0 || p[0] == 0) {
+        return 0;
+    }
+    int32_t n = static_cast<int32_t>(ExtraTrackNumberBytes(p[0])) + 1;
+    return static_cast<uint64_t>(n) <= remaining ? n : 0;
+}
+
+int32_t ClampToInt32(uint64_t remaining)
+{
+    return remaining > 0x7FFFFFFFu ? 0x7FFFFFFF : static_cast<int32_t>(remaining);
+}
+
+} // namespace
+
+EBMLBlock::~EBMLBlock() = default;
+
+uint32_t EBMLBlock::Parse(CBitStreamParser* reader)
+{
+    dataPosition = reader->Tell();
+    uint8_t first = static_cast<uint8_t>(reader->DecodeBits(8));
+    uint32_t extra = ExtraTrackNumberBytes(first);
+    uint32_t number = first ^ MarkerBit(first);
+    for (uint32_t k = 0; k < extra; ++k) {
+        number = (number << 8) | (reader->DecodeBits(8) & 0xFFu);
+    }
+    trackNumber = number;
+    uint64_t headerLength = extra + 1;
+    if (dataSize >= headerLength) {
+        reader->SkipForward(dataSize - headerLength);
+    } else {
+        // The payload is shorter than its own track number: stop at its end.
+        reader->Seek(DeclaredEnd(), 0);
+    }
+    return 0;
+}
+
+uint32_t EBMLBlock::DecodeHeader(const uint8_t* payload, uint32_t size)
+{
+    if (payload == nullptr || size < 1) {
+        return 0;
+    }
+    uint32_t extra = ExtraTrackNumberBytes(payload[0]);
+    uint32_t headerLength = extra + 1 + 3;
+    if (size < headerLength) {
+        return 0;
+    }
+    uint32_t number = payload[0] ^ MarkerBit(payload[0]);
+    for (uint32_t k = 1; k <= extra; ++k) {
+        number = (number << 8) | payload[k];
+    }
+    trackNumber = number;
+    uint32_t p = extra + 1;
+    relativeTimecode = static_cast<int16_t>(static_cast<uint16_t>((payload[p] << 8) | payload[p + 1]));
+    uint8_t flags = payload[p + 2];
+    keyFrame = (flags & 0x80) != 0;
+    invisible = (flags & 0x08) != 0;
+    lacing = (flags >> 1) & 0x03u;
+    discardable = (flags & 0x01) != 0;
+    return headerLength;
+}
+
+bool EBMLBlock::ParseSimple(const uint8_t* payload, uint32_t size)
+{
+    return DecodeHeader(payload, size) != 0;
+}
+
+void EBMLBlock::DropFrames()
+{
+    std::queue<std::unique_ptr<EBMLBinary>>().swap(frames);
+    frameCount = 0;
+}
+
+uint32_t EBMLBlock::Parse(const uint8_t* payload)
+{
+    return Parse(payload, static_cast<uint32_t>(dataSize));
+}
+
+uint32_t EBMLBlock::Parse(const uint8_t* payload, uint32_t size)
+{
+    DropFrames();
+    uint32_t header = DecodeHeader(payload, size);
+    if (header == 0) {
+        return 0;
+    }
+    const uint64_t S = size;
+    uint64_t p = header;
+    std::vector<uint64_t> sizes;
+    bool damaged = false;
+
+    switch (lacing) {
+    case 0:
+        sizes.push_back(S - p);
+        break;
+    case 1: { // Xiph: each size a run of 255s ended by a smaller byte
+        if (p >= S) {
+            damaged = true;
+            break;
+        }
+        uint32_t laced = payload[p++];
+        uint64_t total = 0;
+        for (uint32_t i = 0; i < laced; ++i) {
+            if (p >= S) {
+                damaged = true;
+                break;
+            }
+            uint64_t frameSize = 0;
+            uint8_t b = 0;
+            do {
+                b = payload[p++];
+                frameSize += b;
+            } while (b == 255 && p < S);
+            sizes.push_back(frameSize);
+            total += frameSize;
+        }
+        sizes.push_back(S - (total + p));
+        break;
+    }
+    case 2: { // fixed-size: the payload divided evenly; a remainder belongs to no frame
+        if (p >= S) {
+            damaged = true;
+            break;
+        }
+        uint64_t count = static_cast<uint64_t>(payload[p++]) + 1;
+        uint64_t each = (S - p) / count;
+        sizes.assign(static_cast<size_t>(count), each);
+        break;
+    }
+    default: { // EBML: first size, then signed differences
+        if (p >= S) {
+            damaged = true;
+            break;
+        }
+        uint32_t laced = payload[p++];
+        if (laced == 0) {
+            sizes.push_back(S - p);
+            break;
+        }
+        int32_t n = VintLengthWithin(payload + p, S - p);
+        if (n == 0) {
+            damaged = true;
+            break;
+        }
+        uint64_t first = 0;
+        EBML::GetEBMLUnsigned(first, payload + p, ClampToInt32(S - p));
+        p += static_cast<uint64_t>(n);
+        sizes.push_back(first);
+        uint64_t total = first;
+        uint64_t previous = first;
+        for (uint32_t i = 1; i < laced; ++i) {
+            n = VintLengthWithin(payload + p, S - p);
+            if (n == 0) {
+                damaged = true;
+                break;
+            }
+            int64_t difference = 0;
+            EBML::GetEBMLSigned(difference, payload + p, ClampToInt32(S - p));
+            p += static_cast<uint64_t>(n);
+            previous += static_cast<uint64_t>(difference);
+            sizes.push_back(previous);
+            total += previous;
+        }
+        sizes.push_back(S - p - total);
+        break;
+    }
+    }
+    if (damaged) {
+        // A lace header cut off by the payload's end: the block holds nothing usable.
+        return 0;
+    }
+
+    for (uint64_t frameSize : sizes) {
+        if (p > S || frameSize > S - p) {
+            break;
+        }
+        auto frame = std::make_unique<EBMLBinary>();
+        frame->SetData(payload + p, static_cast<int32_t>(frameSize));
+        p += frameSize;
+        frames.push(std::move(frame));
+    }
+    frameCount = static_cast<int32_t>(frames.size());
+    return 0;
+}
+
+int32_t EBMLBlock::PopSample(uint8_t* dest, int32_t& size)
+{
+    if (infos.empty() || !data) {
+        size = 0;
+        return 0;
+    }
+    _BLOCK_INFO info = infos.front();
+    std::copy(data.get() + info.offset, data.get() + info.offset + info.size, dest);
+    size = info.size;
+    infos.pop();
+    if (infos.empty()) {
+        data.reset();
+    }
+    return info.size;
+}

@@ -1,0 +1,60 @@
+// EBMLBlock: one Block or SimpleBlock. The cluster parse records where its
+// payload lies and its track; sample delivery later splits the payload into
+// frames by its lacing.
+#ifndef MKV_MATROSKA_EBMLBLOCK_H
+#define MKV_MATROSKA_EBMLBLOCK_H
+
+#include <cstdint>
+#include <memory>
+#include <queue>
+#include <vector>
+
+#include "ebml/EBML.h"
+#include "ebml/EBMLDataType.h"
+#include "ebml/MallocPtr.h"
+
+class EBMLBlock : public EBML {
+public:
+    struct _BLOCK_INFO {
+        int32_t offset;
+        int32_t size;
+    };
+
+    EBMLBlock() = default;
+    ~EBMLBlock() override;
+
+    // At the first payload byte, with dataSize set by the caller: records
+    // dataPosition, reads the track number and skips to the payload's end.
+    uint32_t Parse(CBitStreamParser* reader) override;
+    // Splits a whole payload of dataSize bytes into frames.
+    uint32_t Parse(const uint8_t* payload);
+    // Splits a payload of `size` bytes; nothing is read beyond it.
+    uint32_t Parse(const uint8_t* payload, uint32_t size);
+    // Decodes the header only (track, relative timecode, flags). False when
+    // the `size` bytes given do not hold a whole header.
+    bool ParseSimple(const uint8_t* payload, uint32_t size);
+
+    int32_t PopSample(uint8_t* dest, int32_t& size);
+    int32_t DataCount() const { return static_cast<int32_t>(infos.size()); }
+    bool HasFrames() const { return !frames.empty(); }
+    void DropFrames();
+
+    uint32_t trackNumber = 0;
+    int32_t relativeTimecode = 0; // signed 16-bit, sign-extended
+    bool keyFrame = false;        // flags bit 7
+    bool invisible = false;       // flags bit 3
+    uint32_t lacing = 0;          // 0 none, 1 Xiph, 2 fixed-size, 3 EBML
+    bool discardable = false;     // flags bit 0
+    bool simple = false;          // from a SimpleBlock: keyFrame is meaningful
+    int32_t frameCount = 0;
+    std::queue<std::unique_ptr<EBMLBinary>> frames;
+    MallocPtr<uint8_t> data;
+    std::queue<_BLOCK_INFO> infos;
+
+private:
+    // Decodes track number, timecode and flags; the header length, or 0 when
+    // the bytes end inside it.
+    uint32_t DecodeHeader(const uint8_t* payload, uint32_t size);
+};
+
+#endif

@@ -1,0 +1,203 @@
+// Cluster bodies and block groups, listed from element headers and block
+// track numbers only; block payloads are never read here.
+#include "EBMLCluster.h"
+
+#include "ebml/ElementLoop.h"
+
+namespace {
+
+// Whether a block payload can be listed: it must lie within the source, so
+// that the buffer it is later read into is never larger than the file.
+bool BlockFits(ElementBody& child)
+{
+    if (!child.FitsInSource()) {
+        child.Skip();
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+uint32_t EBMLCluster::Parse(CBitStreamParser* reader)
+{
+    int32_t runningMax = maxBlockSize;
+    ParseChildren(reader, *this, [&](ElementBody& child) {
+        switch (child.Id()) {
+        case kIdTimecode:
+            timecode = child.ReadUInt32();
+            timecodeKnown = true;
+            return true;
+        case kIdBlockGroup: {
+            auto group = std::make_unique<EBMLBlockGroup>();
+            child.ParseChild(*group);
+            blockGroups.push_back(std::move(group));
+            return true;
+        }
+        case kIdSimpleBlock: {
+            if (!BlockFits(child)) {
+                return true;
+            }
+            auto wrapper = std::make_unique<EBMLBlockGroup>();
+            auto block = std::make_unique<EBMLBlock>();
+            block->dataSize = child.Size();
+            block->sizeKnown = child.SizeKnown();
+            block->simple = true;
+            block->Parse(reader);
+            if (runningMax < static_cast<int32_t>(block->dataSize)) {
+                runningMax = static_cast<int32_t>(block->dataSize);
+            }
+            wrapper->blocks.push_back(std::move(block));
+            // The running maximum of the cluster's SimpleBlocks so far.
+            wrapper->maxBlockSize = runningMax;
+            blockGroups.push_back(std::move(wrapper));
+            return true;
+        }
+        case kIdSilentTracks:
+        case kIdPosition:
+        case kIdPrevSize:
+        case kIdEncryptedBlock:
+            child.Skip();
+            return true;
+        default:
+            return false;
+        }
+    });
+    maxBlockSize = runningMax;
+    bodyParsed = true;
+    return 0;
+}
+
+uint32_t EBMLCluster::ParseBlockData(CBitStreamParser* reader)
+{
+    if (!blockGroups.empty() || bodyParsed) {
+        return 0;
+    }
+    reader->Seek(dataPosition, 0);
+    return Parse(reader);
+}
+
+uint32_t EBMLCluster::ReadTimecode(CBitStreamParser* reader)
+{
+    if (timecodeKnown || bodyParsed) {
+        return 0;
+    }
+    reader->Seek(dataPosition, 0);
+    for (;;) {
+        uint32_t id = EBML::PeekID(reader);
+        if (id == kIdInvalid || (sizeKnown && reader->Tell() >= DeclaredEnd())) {
+            return 0;
+        }
+        ElementBody child(reader, id);
+        if (id == kIdTimecode) {
+            timecode = child.ReadUInt32();
+            timecodeKnown = true;
+            return 0;
+        }
+        if (id != kIdSilentTracks && id != kIdPosition && id != kIdPrevSize && !IsGlobalElement(id)) {
+            // The Timecode comes before the blocks; a cluster without one keeps 0.
+            return 0;
+        }
+        child.Skip();
+    }
+}
+
+void EBMLCluster::ReleaseBlocks()
+{
+    blockGroups.clear();
+    maxBlockSize = 0;
+    bodyParsed = false;
+}
+
+uint32_t EBMLBlockGroup::Parse(CBitStreamParser* reader)
+{
+    return ParseChildren(reader, *this, [&](ElementBody& child) {
+        switch (child.Id()) {
+        case kIdBlock: {
+            if (!BlockFits(child)) {
+                return true;
+            }
+            auto block = std::make_unique<EBMLBlock>();
+            block->dataSize = child.Size();
+            block->sizeKnown = child.SizeKnown();
+            if (maxBlockSize < static_cast<int32_t>(block->dataSize)) {
+                maxBlockSize = static_cast<int32_t>(block->dataSize);
+            }
+            block->Parse(reader);
+            blocks.push_back(std::move(block));
+            return true;
+        }
+        case kIdReferenceBlock:
+            references.push_back(static_cast<int32_t>(child.ReadUInt32()));
+            return true;
+        case kIdBlockVirtual:
+        case kIdBlockAdditions:
+        case kIdBlockDuration:
+        case kIdReferencePriority:
+        case kIdCodecState:
+        case kIdSlices:
+            child.Skip();
+            return true;
+        default:
+            return false;
+        }
+    });
+}
+
+uint32_t EBMLSilentTracks::Parse(CBitStreamParser* reader)
+{
+    return ParseChildren(reader, *this, [&](ElementBody& child) {
+        if (child.Id() != kIdSilentTrackNumber) {
+            return false;
+        }
+        trackNumbers.push_back(child.ReadUInt32());
+        return true;
+    });
+}
+
+uint32_t EBMLBlockMore::Parse(CBitStreamParser* reader)
+{
+    return ParseChildren(reader, *this, [&](ElementBody& child) {
+        switch (child.Id()) {
+        case kIdBlockAddId:
+            addId = child.ReadUInt32();
+            return true;
+        case kIdBlockAdditional:
+            additionalLength = child.ReadRaw(additional);
+            return true;
+        default:
+            return false;
+        }
+    });
+}
+
+uint32_t EBMLBlockAdditions::Parse(CBitStreamParser* reader)
+{
+    return ParseChildren(reader, *this, [&](ElementBody& child) {
+        if (child.Id() != kIdBlockMore) {
+            return false;
+        }
+        auto more = std::make_unique<EBMLBlockMore>();
+        child.ParseChild(*more);
+        blockMores.push_back(std::move(more));
+        return true;
+    });
+}
+
+uint32_t EBMLTimeSlice::Parse(CBitStreamParser*)
+{
+    return 0;
+}
+
+uint32_t EBMLSlices::Parse(CBitStreamParser* reader)
+{
+    return ParseChildren(reader, *this, [&](ElementBody& child) {
+        if (child.Id() != kIdTimeSlice) {
+            return false;
+        }
+        auto slice = std::make_unique<EBMLTimeSlice>();
+        child.ParseChild(*slice);
+        timeSlices.push_back(std::move(slice));
+        return true;
+    });
+}

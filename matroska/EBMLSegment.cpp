@@ -1,0 +1,316 @@
+// The Segment walk: records Info, the first Tracks and Cues, seek heads and
+// one positioned cluster per Cluster element, resynchronising after damaged
+// data. The load-time walk stops early; ContinueParsing resumes it.
+#include "EBMLSegment.h"
+
+#include <vector>
+
+#include "ebml/ElementLoop.h"
+#include "matroska/Matroska.h"
+
+namespace {
+
+bool IsTopLevelId(uint32_t id)
+{
+    switch (id) {
+    case kIdSeekHead:
+    case kIdInfo:
+    case kIdTracks:
+    case kIdCluster:
+    case kIdCues:
+    case kIdChapters:
+    case kIdAttachments:
+    case kIdTags:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool IsClusterChild(uint32_t id)
+{
+    switch (id) {
+    case kIdTimecode:
+    case kIdBlockGroup:
+    case kIdSimpleBlock:
+    case kIdSilentTracks:
+    case kIdPosition:
+    case kIdPrevSize:
+    case kIdEncryptedBlock:
+        return true;
+    default:
+        return IsGlobalElement(id);
+    }
+}
+
+} // namespace
+
+EBMLSegment::EBMLSegment(Matroska* segmentOwner) : owner(segmentOwner) {}
+
+EBMLSegment::~EBMLSegment()
+{
+    StopParsingCluster();
+    clusterMap.clear();
+    seekHeads.clear();
+    trackLists.clear();
+    infoList.clear();
+    clusters.clear();
+    cueList.clear();
+}
+
+uint32_t EBMLSegment::Parse(CBitStreamParser* stream)
+{
+    audioTrackCount = 0;
+    videoTrackCount = 0;
+    walkStream = stream;
+    Walk(stream, 0, true);
+    ReadCuesThroughSeekHeads(stream);
+    return 0;
+}
+
+bool EBMLSegment::ContinueParsing(size_t wantedClusters)
+{
+    if (walkComplete || walkStream == nullptr || clusters.size() >= wantedClusters) {
+        return false;
+    }
+    size_t before = clusters.size();
+    walkStream->Seek(resumePosition, 0);
+    Walk(walkStream, wantedClusters, false);
+    return clusters.size() > before;
+}
+
+bool EBMLSegment::EarlyStopReached() const
+{
+    return !infoList.empty() && audioTrackCount >= 1 && videoTrackCount >= 1 &&
+           clusters.size() >= kEarlyStopClusterCount;
+}
+
+void EBMLSegment::Walk(CBitStreamParser* stream, size_t stopAtClusters, bool earlyStop)
+{
+    for (;;) {
+        if (stream->IsEnd()) {
+            walkComplete = true;
+            break;
+        }
+        if (earlyStop ? EarlyStopReached() : clusters.size() >= stopAtClusters) {
+            break;
+        }
+        if (WalkOne(stream) == Step::Stop) {
+            walkComplete = true;
+            break;
+        }
+    }
+    resumePosition = stream->Tell();
+}
+
+EBMLSegment::Step EBMLSegment::WalkOne(CBitStreamParser* stream)
+{
+    int64_t start = stream->Tell();
+    uint32_t id = EBML::PeekID(stream);
+    if (id == kIdInvalid) {
+        id = Resynchronise(stream, start);
+        if (id == kIdInvalid) {
+            return Step::Stop;
+        }
+        start = stream->Tell();
+    }
+    ElementBody child(stream, id);
+    switch (id) {
+    case kIdCluster:
+        RecordCluster(stream, start, child.Size(), !child.SizeKnown());
+        return Step::Continue;
+    case kIdTracks:
+        if (!trackLists.empty()) {
+            child.Skip();
+            return Step::Continue;
+        } else {
+            auto tracks = std::make_unique<EBMLTrack>();
+            child.ParseChild(*tracks);
+            for (const auto& entry : tracks->entries) {
+                uint64_t type = entry->trackType;
+                audioTrackCount += type == 2 ? 1 : 0;
+                videoTrackCount += type == 1 ? 1 : 0;
+            }
+            trackLists.push_back(std::move(tracks));
+            return Step::Continue;
+        }
+    case kIdSeekHead: {
+        seekAble = true;
+        if (owner != nullptr) {
+            owner->seekAble = true;
+        }
+        auto seekHead = std::make_unique<EBMLSeekHead>();
+        child.ParseChild(*seekHead);
+        seekHeads.push_back(std::move(seekHead));
+        return Step::Continue;
+    }
+    case kIdInfo: {
+        auto info = std::make_unique<EBMLInfo>();
+        child.ParseChild(*info);
+        infoList.push_back(std::move(info));
+        return Step::Continue;
+    }
+    case kIdCues:
+        if (!cueList.empty()) {
+            child.Skip();
+        } else {
+            auto cue = std::make_unique<EBMLCue>();
+            child.ParseChild(*cue);
+            cueList.push_back(std::move(cue));
+        }
+        return Step::Continue;
+    case kIdChapters:
+    case kIdAttachments:
+    case kIdTags:
+    case kIdVoid:
+    case kIdCrc32:
+    case kIdSignatureSlot:
+        child.Skip();
+        return Step::Continue;
+    default:
+        break;
+    }
+    // An element this parser does not know: passed over when its header reads
+    // cleanly and its payload lies inside the Segment.
+    uint64_t size = child.Size();
+    int64_t payloadStart = stream->Tell();
+    int64_t end = SegmentEnd(stream);
+    if (!child.HeaderOk() || !child.SizeKnown() || payloadStart > end ||
+        size > static_cast<uint64_t>(end - payloadStart)) {
+        stream->Seek(start, 0);
+        return Step::Stop;
+    }
+    stream->SkipForward(size);
+    return Step::Continue;
+}
+
+int64_t EBMLSegment::SegmentEnd(CBitStreamParser* stream) const
+{
+    return sizeKnown ? DeclaredEnd() : stream->GetFileLength();
+}
+
+void EBMLSegment::RecordCluster(CBitStreamParser* stream, int64_t elementStart, uint64_t size, bool unknownSize)
+{
+    auto cluster = std::make_unique<EBMLCluster>();
+    cluster->index = static_cast<int32_t>(clusters.size());
+    cluster->elementPosition = elementStart;
+    cluster->dataPosition = stream->Tell();
+    if (unknownSize) {
+        int64_t end = FindClusterEnd(stream);
+        cluster->dataSize = static_cast<uint64_t>(end - cluster->dataPosition);
+    } else {
+        cluster->dataSize = size;
+        stream->SkipForward(size);
+    }
+    cluster->sizeKnown = true;
+    clusterMap.emplace(elementStart, cluster.get());
+    clusters.push_back(std::move(cluster));
+}
+
+int64_t EBMLSegment::FindClusterEnd(CBitStreamParser* stream)
+{
+    for (;;) {
+        int64_t position = stream->Tell();
+        uint32_t id = EBML::PeekID(stream);
+        if (id == kIdInvalid || !IsClusterChild(id)) {
+            return position;
+        }
+        uint32_t readId = 0;
+        uint64_t size = 0;
+        bool unknownSize = false;
+        if (EBML::ReadElementHeader(stream, readId, size, unknownSize) != kStatusOk || unknownSize) {
+            stream->Seek(position, 0);
+            return position;
+        }
+        stream->SkipForward(size);
+    }
+}
+
+uint32_t EBMLSegment::Resynchronise(CBitStreamParser* stream, int64_t start)
+{
+    std::vector<uint8_t> window(static_cast<size_t>(kResyncWindow));
+    int64_t blockStart = start;
+    for (;;) {
+        int32_t delivered = stream->GetBytes(kResyncWindow, window.data());
+        if (delivered <= 0) {
+            return kIdInvalid;
+        }
+        // Only the bytes the host delivered are searched, the last window of
+        // the source included.
+        for (int32_t i = 0; i + 4 <= delivered; ++i) {
+            if ((window[static_cast<size_t>(i)] >> 4) != 1) {
+                continue;
+            }
+            uint32_t id = static_cast<uint32_t>(window[static_cast<size_t>(i)]) |
+                          static_cast<uint32_t>(window[static_cast<size_t>(i) + 1]) << 8 |
+                          static_cast<uint32_t>(window[static_cast<size_t>(i) + 2]) << 16 |
+                          static_cast<uint32_t>(window[static_cast<size_t>(i) + 3]) << 24;
+            if (IsTopLevelId(id)) {
+                stream->Seek(blockStart + i, 0);
+                return id;
+            }
+        }
+        if (stream->IsEnd() || delivered < kResyncWindow) {
+            return kIdInvalid;
+        }
+        // The last four bytes are searched again with the next window, so an
+        // ID across the boundary is found.
+        stream->Seek(blockStart + kResyncWindow - 4, 0);
+        blockStart = stream->Tell();
+    }
+}
+
+void EBMLSegment::ReadCuesThroughSeekHeads(CBitStreamParser* stream)
+{
+    if (!cueList.empty()) {
+        return;
+    }
+    for (const auto& seekHead : seekHeads) {
+        for (const auto& seek : seekHead->seeks) {
+            if (seek->HeldSeekId() != kIdCues) {
+                continue;
+            }
+            if (seek->seekPosition > static_cast<uint64_t>(INT64_MAX - dataPosition)) {
+                return;
+            }
+            stream->Seek(dataPosition + static_cast<int64_t>(seek->seekPosition), 0);
+            if (EBML::PeekID(stream) == kIdCues) {
+                ElementBody child(stream, kIdCues);
+                auto cue = std::make_unique<EBMLCue>();
+                child.ParseChild(*cue);
+                cueList.push_back(std::move(cue));
+            }
+            return;
+        }
+    }
+}
+
+int64_t EBMLSegment::GetRefTime(int64_t timecode) const
+{
+    uint64_t scale = infoList.empty() ? kDefaultTimecodeScale : infoList.front()->timecodeScale.value;
+    uint64_t product = scale * static_cast<uint64_t>(timecode); // wraps like the 64-bit multiply it is
+    return static_cast<int64_t>(product) / 100;
+}
+
+EBMLTrackEntry* EBMLSegment::GetMasterTrack() const
+{
+    EBMLTrackEntry* firstAudio = nullptr;
+    for (const auto& tracks : trackLists) {
+        for (const auto& entry : tracks->entries) {
+            uint64_t type = entry->trackType;
+            if (type == 1) {
+                return entry.get();
+            }
+            if (type == 2 && firstAudio == nullptr) {
+                firstAudio = entry.get();
+            }
+        }
+    }
+    if (firstAudio != nullptr) {
+        return firstAudio;
+    }
+    if (trackLists.empty() || trackLists.front()->entries.empty()) {
+        return nullptr;
+    }
+    return trackLists.front()->entries.back().get();
+}
