@@ -1,4 +1,5 @@
-# The public interface as a host sees it.
+# The public interface as a host sees it: the exported symbols, the header
+# compiled as plain C, and the example host of the README.
 
 # Exactly the eight entry points leave libMKV.so. CMAKE_NM is the target's
 # nm, so the check reads ARM objects in a cross build.
@@ -15,3 +16,22 @@ add_test(NAME api_exports_check_names_a_stray_symbol
                  -P ${PROJECT_SOURCE_DIR}/cmake/CheckExports.cmake)
 set_tests_properties(api_exports_check_names_a_stray_symbol PROPERTIES
                      PASS_REGULAR_EXPRESSION "missing: *\n *unexpected: [^\n]*T MkvStrayExport")
+
+# C programs that include only the public header, built as strict C99 with
+# every warning an error and linked against the shared library as a host is.
+function(mkv_add_c99_host target source)
+  add_executable(${target} ${source})
+  target_link_libraries(${target} PRIVATE MKV)
+  set_target_properties(${target} PROPERTIES C_STANDARD 99 C_STANDARD_REQUIRED ON C_EXTENSIONS OFF)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Werror)
+  target_compile_definitions(${target} PRIVATE MKV_POINTER_BYTES=${CMAKE_SIZEOF_VOID_P})
+endfunction()
+
+mkv_add_c99_host(test_api_c_host ${CMAKE_CURRENT_SOURCE_DIR}/api/CHostTest.c)
+add_test(NAME api_c_host COMMAND test_api_c_host)
+
+mkv_add_c99_host(example_minimal_host ${PROJECT_SOURCE_DIR}/tools/examples/minimal_host.c)
+add_test(NAME example_minimal_host_reports_a_missing_file
+         COMMAND example_minimal_host ${CMAKE_CURRENT_BINARY_DIR}/no-such-file.mkv)
+set_tests_properties(example_minimal_host_reports_a_missing_file PROPERTIES
+                     PASS_REGULAR_EXPRESSION "cannot load .*no-such-file.mkv")
