@@ -35,3 +35,9 @@ add_test(NAME example_minimal_host_reports_a_missing_file
          COMMAND example_minimal_host ${CMAKE_CURRENT_BINARY_DIR}/no-such-file.mkv)
 set_tests_properties(example_minimal_host_reports_a_missing_file PROPERTIES
                      PASS_REGULAR_EXPRESSION "cannot load .*no-such-file.mkv")
+
+# Unit tests that shell out to desktop tools skip themselves when this is 1:
+# their programs then run under an emulator on a machine set up for a
+# native build.
+target_compile_definitions(mkv_test_support PUBLIC
+                           MKV_TEST_UNDER_EMULATOR=$<BOOL:${CMAKE_CROSSCOMPILING}>)
