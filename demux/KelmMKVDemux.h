@@ -18,6 +18,7 @@
 
 class EBMLBinary;
 class EBMLBlock;
+class EBMLBlockGroup;
 class EBMLCluster;
 class EBMLSegment;
 class EBMLTrackEntry;
@@ -112,6 +113,11 @@ public:
     // Seeking.
     uint32_t DemuxSeek(int32_t track, int64_t& time);
 
+    // A block's time in 100 ns units.
+    static int64_t BlockTime(const EBMLSegment& segment, const EBMLCluster& cluster, const EBMLBlock& block);
+    // A SimpleBlock's own key flag; a Block's flag or its group without references.
+    static bool IsKeyFrame(const EBMLBlockGroup& group, const EBMLBlock& block);
+
     std::vector<_tagMKVTrackIndexMeta> tracks;
     Matroska matroska;
     std::unique_ptr<_tagMKVReadCursor> audioCursor;
@@ -121,6 +127,46 @@ public:
 
 private:
     _tagMKVReadCursor* CursorFor(uint64_t trackType);
+    // Format description helpers (VideoFormat.cpp): little-endian stores into
+    // the header records the host reads, and a malloc'ed copy of `count`
+    // bytes into a record buffer and its size (null and 0 when there is
+    // nothing to copy or no memory).
+    static void StoreLE16(uint8_t* at, uint32_t value);
+    static void StoreLE32(uint8_t* at, uint32_t value);
+    static void CopyToRecord(const uint8_t* bytes, int32_t count, unsigned char*& buffer, int32_t& size);
+
+    // Sample delivery helpers (SampleDelivery.cpp).
+    // Whether the cursor's cluster list reaches `index`, indexing further
+    // clusters of the Segment when needed.
+    bool EnsureClusterCount(_tagMKVReadCursor& cursor, int32_t index);
+    // Block data of a cluster no cursor position refers to is released; it
+    // is listed again when needed.
+    bool ClusterInUse(const EBMLCluster* cluster) const;
+    void ReleaseIfUnused(EBMLCluster* cluster);
+    void SetCluster(EBMLCluster*& slot, EBMLCluster* cluster);
+    // Reads a block's payload through the cursor's reader and splits it;
+    // false when it yields no frame (bytes missing, bad lace header).
+    bool SplitBlock(CBitStreamParser* parser, EBMLBlock& block);
+    // The next block of the track at or after (groupIndex, blockIndex) in a
+    // cluster; leaves the indexes one past it.
+    EBMLBlock* SearchBlock(_tagMKVReadCursor& cursor, EBMLCluster& cluster, int32_t& groupIndex,
+                           int32_t& blockIndex, int32_t& blockCount, uint32_t trackNumber);
+
+    // Seeking helpers (Seeking.cpp).
+    struct SeekTarget;
+    // Decodes a block's header from its first bytes only.
+    static bool ReadBlockHeader(CBitStreamParser* parser, EBMLBlock& block);
+    void PlaceCursor(_tagMKVReadCursor& cursor, const SeekTarget& target);
+    // Leaves the cursor after the last cluster: the next sample request ends.
+    void PlaceCursorAtEnd(_tagMKVReadCursor& cursor);
+    void FillSeekCache(const _tagMKVReadCursor& cursor, int64_t requested);
+    void SeekToStart(_tagMKVReadCursor& cursor);
+    void SeekRepeat(_tagMKVReadCursor& cursor);
+    bool SeekWithCues(_tagMKVReadCursor& cursor, int64_t requested, int64_t& result);
+    bool SeekWithoutCues(_tagMKVReadCursor& cursor, const EBMLTrackEntry& entry, int64_t requested,
+                         int64_t& result);
+
+    std::vector<uint8_t> scratch; // one block's payload, reused across blocks
     bool loaded = false;
 };
 

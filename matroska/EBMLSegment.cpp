@@ -63,7 +63,7 @@ uint32_t EBMLSegment::Parse(CBitStreamParser* stream)
     audioTrackCount = 0;
     videoTrackCount = 0;
     walkStream = stream;
-    Walk(stream, 0, true);
+    Walk(stream, [this] { return EarlyStopReached(); });
     ReadCuesThroughSeekHeads(stream);
     return 0;
 }
@@ -75,7 +75,19 @@ bool EBMLSegment::ContinueParsing(size_t wantedClusters)
     }
     size_t before = clusters.size();
     walkStream->Seek(resumePosition, 0);
-    Walk(walkStream, wantedClusters, false);
+    Walk(walkStream, [&] { return clusters.size() >= wantedClusters; });
+    return clusters.size() > before;
+}
+
+bool EBMLSegment::ContinueParsingTo(int64_t position)
+{
+    auto reached = [&] { return !clusters.empty() && clusters.back()->elementPosition >= position; };
+    if (walkComplete || walkStream == nullptr || reached()) {
+        return false;
+    }
+    size_t before = clusters.size();
+    walkStream->Seek(resumePosition, 0);
+    Walk(walkStream, reached);
     return clusters.size() > before;
 }
 
@@ -85,14 +97,15 @@ bool EBMLSegment::EarlyStopReached() const
            clusters.size() >= kEarlyStopClusterCount;
 }
 
-void EBMLSegment::Walk(CBitStreamParser* stream, size_t stopAtClusters, bool earlyStop)
+template <class StopWhen>
+void EBMLSegment::Walk(CBitStreamParser* stream, StopWhen done)
 {
     for (;;) {
         if (stream->IsEnd()) {
             walkComplete = true;
             break;
         }
-        if (earlyStop ? EarlyStopReached() : clusters.size() >= stopAtClusters) {
+        if (done()) {
             break;
         }
         if (WalkOne(stream) == Step::Stop) {

@@ -33,6 +33,9 @@ public:
     // Continues the walk where it stopped until `wantedClusters` clusters
     // are recorded or the Segment ends. True when the cluster list grew.
     bool ContinueParsing(size_t wantedClusters);
+    // Continues the walk until a cluster starting at or after `position` is
+    // recorded or the Segment ends. True when the cluster list grew.
+    bool ContinueParsingTo(int64_t position);
     // True once the walk has reached the Segment's end.
     bool IsWalkComplete() const { return walkComplete; }
 
@@ -62,7 +65,10 @@ private:
     enum class Step { Continue, Stop };
     // One top-level child at the current position.
     Step WalkOne(CBitStreamParser* stream);
-    void Walk(CBitStreamParser* stream, size_t stopAtClusters, bool earlyStop);
+    // Walks until `done` answers true (checked before each element) or the
+    // Segment ends, then notes where to resume.
+    template <class StopWhen>
+    void Walk(CBitStreamParser* stream, StopWhen done);
     bool EarlyStopReached() const;
     // Searches forward for a known top-level ID; its value, or kIdInvalid.
     uint32_t Resynchronise(CBitStreamParser* stream, int64_t start);
