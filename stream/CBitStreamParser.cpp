@@ -59,6 +59,10 @@ int32_t CBitStreamParser::Seek(int64_t offset, int32_t whence)
         target = offset;
     } else if (whence == 2) {
         target = length;
+    } else if (offset > INT64_MAX - position) {
+        // A huge forward count (SkipForward of a 64-bit size) must not wrap
+        // round to a position before the current one.
+        target = INT64_MAX;
     } else {
         target = static_cast<int64_t>(position) + offset;
     }
