@@ -27,6 +27,9 @@ bool NoCachingFileStreamParser::Load(unsigned char* name)
         reader->close(handle);
         handle = nullptr;
     }
+    // The old source's length goes with its handle, so that a failed reopen
+    // leaves an empty source rather than one that never reaches its end.
+    fileLength = 0;
     handle = reader->open(name);
     if (handle == nullptr) {
         return false;
