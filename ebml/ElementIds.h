@@ -102,6 +102,16 @@ constexpr uint32_t kIdTrackTranslateTrackId = HeldId(0x66A5);
 constexpr uint32_t kIdVideo = HeldId(0xE0);
 constexpr uint32_t kIdAudio = HeldId(0xE1);
 constexpr uint32_t kIdContentEncodings = HeldId(0x6D80);
+// Further one-byte children that stored TrackEntry elements carry (extensions
+// outside the core track table); nothing here uses them, so the entry passes
+// over them.
+constexpr uint32_t kIdTrackEntryExtC0 = HeldId(0xC0);
+constexpr uint32_t kIdTrackEntryExtC1 = HeldId(0xC1);
+constexpr uint32_t kIdTrackEntryExtC2 = HeldId(0xC2);
+constexpr uint32_t kIdTrackEntryExtC4 = HeldId(0xC4);
+constexpr uint32_t kIdTrackEntryExtC5 = HeldId(0xC5);
+constexpr uint32_t kIdTrackEntryExtC6 = HeldId(0xC6);
+constexpr uint32_t kIdTrackEntryExtEA = HeldId(0xEA);
 
 // Video.
 constexpr uint32_t kIdFlagInterlaced = HeldId(0x9A);
