@@ -1,18 +1,64 @@
-// Placeholder parsers; replaced by the element implementations.
+// Cues: the seek index, held exactly as parsed, in file order.
 #include "EBMLCue.h"
 
-uint32_t EBMLCueTrackPosition::Parse(CBitStreamParser*)
+#include "ebml/ElementLoop.h"
+
+uint32_t EBMLCueTrackPosition::Parse(CBitStreamParser* stream)
 {
-    return 0;
+    return ParseChildren(stream, *this, [&](ElementBody& child) {
+        switch (child.Id()) {
+        case kIdCueTrack:
+            cueTrack = child.ReadUInt32();
+            return true;
+        case kIdCueClusterPosition: {
+            auto position = std::make_unique<EBMLUnsignedLong>();
+            child.ReadValue(*position);
+            clusterPositions.push_back(std::move(position));
+            return true;
+        }
+        case kIdCueBlockNumber:
+            cueBlockNumber = child.ReadUInt32();
+            return true;
+        case kIdCueCodecState:
+            cueCodecState = child.ReadUInt32();
+            return true;
+        case kIdCueReference:
+            child.Skip();
+            return true;
+        default:
+            return false;
+        }
+    });
 }
 
-uint32_t EBMLCuePoint::Parse(CBitStreamParser*)
+uint32_t EBMLCuePoint::Parse(CBitStreamParser* stream)
 {
-    return 0;
+    return ParseChildren(stream, *this, [&](ElementBody& child) {
+        switch (child.Id()) {
+        case kIdCueTime:
+            child.ReadValue(cueTime);
+            return true;
+        case kIdCueTrackPositions: {
+            auto position = std::make_unique<EBMLCueTrackPosition>();
+            child.ParseChild(*position);
+            trackPositions.push_back(std::move(position));
+            return true;
+        }
+        default:
+            return false;
+        }
+    });
 }
 
-uint32_t EBMLCue::Parse(CBitStreamParser*)
+uint32_t EBMLCue::Parse(CBitStreamParser* stream)
 {
-    return 0;
+    return ParseChildren(stream, *this, [&](ElementBody& child) {
+        if (child.Id() != kIdCuePoint) {
+            return false;
+        }
+        auto point = std::make_unique<EBMLCuePoint>();
+        child.ParseChild(*point);
+        cuePoints.push_back(std::move(point));
+        return true;
+    });
 }
-
