@@ -2,6 +2,7 @@
 #include "MemoryReader.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 MemoryReader::MemoryReader(std::vector<uint8_t> data) : bytes(std::move(data)) {}
@@ -58,6 +59,9 @@ int32_t MemoryReader::Read(void* handle, int32_t count, unsigned char* dest)
     auto* h = static_cast<Handle*>(handle);
     MemoryReader* self = h->owner;
     self->Note(*h, "read " + std::to_string(count));
+    if (self->readReportsError) {
+        return -1;
+    }
     int64_t end = static_cast<int64_t>(self->bytes.size());
     if (self->failReadsFrom >= 0) {
         end = std::min(end, self->failReadsFrom);
@@ -71,7 +75,7 @@ int32_t MemoryReader::Read(void* handle, int32_t count, unsigned char* dest)
         h->position += n;
         self->bytesDelivered += n;
     }
-    return static_cast<int32_t>(n);
+    return static_cast<int32_t>(n) + self->readOverReports;
 }
 
 int64_t MemoryReader::Tell(void* handle)
@@ -86,6 +90,12 @@ int32_t MemoryReader::Seek(void* handle, int64_t offset, int32_t whence)
     auto* h = static_cast<Handle*>(handle);
     h->owner->Note(*h, "seek " + std::to_string(offset) + " " + std::to_string(whence));
     int64_t base = whence == 0 ? 0 : whence == 1 ? h->position : static_cast<int64_t>(h->owner->bytes.size());
-    h->position = std::max<int64_t>(0, base + offset);
+    // A huge relative offset saturates instead of wrapping round to a
+    // position before the one the caller started from.
+    int64_t target = 0;
+    if (__builtin_add_overflow(base, offset, &target)) {
+        target = offset > 0 ? INT64_MAX : 0;
+    }
+    h->position = std::max<int64_t>(0, target);
     return 0;
 }

@@ -24,6 +24,8 @@ public:
     int32_t maxReadSize = -1;       // reads deliver at most this many bytes
     int64_t failReadsFrom = -1;     // no byte at or after this offset is delivered
     bool lengthIsPosition = false;  // length answers the current position
+    bool readReportsError = false;  // read delivers nothing and answers -1
+    int32_t readOverReports = 0;    // read answers this many bytes more than it delivered
 
     // Log: "open", "close h1", "length h1", "read h1 4", "tell h1",
     // "seek h1 -4 1". Handles are numbered in opening order.
