@@ -1,0 +1,34 @@
+// The command line of mkvdemux: a command, a file and options, with the
+// help text of the tool and of each command.
+#ifndef MKV_TOOLS_OPTIONS_H
+#define MKV_TOOLS_OPTIONS_H
+
+#include <cstdint>
+#include <string>
+
+struct Options {
+    std::string command; // info, packets, extract or seek; empty for the tool's own help
+    std::string file;
+    bool help = false;
+    bool version = false;
+    bool verbose = false;
+    bool json = false;
+    bool md5 = false;
+    bool noProgress = false;
+    bool hasTrack = false;
+    int32_t track = 0;
+    std::string output;
+    bool hasTime = false;
+    int64_t time = 0; // 100-ns units
+    int32_t count = 5;
+    long long fileSize = 0; // filled in once the file is found readable
+};
+
+// Throws ToolError (usage) on anything it does not accept, naming the
+// culprit. --help anywhere wins over every other mistake.
+Options ParseOptions(int argc, char** argv);
+
+// The tool's help for an empty command, else the command's.
+std::string HelpText(const std::string& command);
+
+#endif

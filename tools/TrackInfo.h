@@ -1,0 +1,70 @@
+// A track as the library describes it: its type, the format record and the
+// BITMAPINFOHEADER or WAVEFORMATEX behind it, decoded field by field, with
+// the codec code and a name a person recognises.
+#ifndef MKV_TOOLS_TRACKINFO_H
+#define MKV_TOOLS_TRACKINFO_H
+
+#include <cstdint>
+#include <string>
+
+#include "zolvdmx.h"
+
+class Demuxer;
+
+struct VideoHeader {
+    int32_t width = 0;
+    int32_t height = 0;
+    uint16_t bitCount = 0;
+    uint32_t compression = 0;
+    uint32_t displayWidth = 0;
+    uint32_t displayHeight = 0;
+};
+
+struct AudioHeader {
+    uint16_t formatTag = 0;
+    uint16_t channels = 0;
+    uint32_t samplesPerSec = 0;
+    uint32_t avgBytesPerSec = 0;
+    uint16_t blockAlign = 0;
+    uint16_t bitsPerSample = 0;
+    uint16_t extraSize = 0; // cbSize
+};
+
+// How `extract` writes a track.
+enum class StreamForm {
+    H264AnnexB,   // parameter sets, then start-code frames
+    AacAdts,      // each frame behind an ADTS header
+    RawAudio,     // MPEG audio, AC-3, DTS: frames back to back are the stream
+    RawFrames,    // anything else: frames back to back, not a standard stream
+};
+
+struct TrackInfo {
+    int32_t index = 0;
+    int32_t trackType = ZOLVDMX_TRACK_OTHER;
+    ZOLVDMX_MEDIA_FORMAT_T format{};
+    bool hasVideoHeader = false;
+    VideoHeader video;
+    bool hasAudioHeader = false;
+    AudioHeader audio;
+    // "AVC1" for a four-character code, "0x00FF" for a format tag, "-" when
+    // the track carries neither.
+    std::string code;
+    // "H.264", "AAC", ... ("unknown" when the code is not one we know).
+    std::string codecName;
+    StreamForm form = StreamForm::RawFrames;
+
+    bool IsAudioOrVideo() const
+    {
+        return trackType == ZOLVDMX_TRACK_VIDEO || trackType == ZOLVDMX_TRACK_AUDIO;
+    }
+    // "AVC1 (H.264)"; "unknown" for a video track without a code; "-" for
+    // a track without a format header.
+    std::string CodecLabel() const;
+};
+
+TrackInfo DescribeTrack(const Demuxer& demuxer, int32_t track);
+
+// "video", "audio", "subtitle" or "other".
+const char* TrackTypeName(int32_t trackType);
+
+#endif

@@ -1,0 +1,74 @@
+// mkvdemux, the reference host of libMKV: loads a Matroska file through the
+// library's public interface and shows what a media player would get from
+// it (tracks, samples, elementary streams, seeks).
+#include <cstdio>
+#include <exception>
+#include <new>
+
+#include "Commands.h"
+#include "FileSource.h"
+#include "Options.h"
+#include "ToolError.h"
+
+#ifndef MKVDEMUX_VERSION
+#define MKVDEMUX_VERSION "unknown"
+#endif
+
+namespace {
+
+int Run(int argc, char** argv)
+{
+    // Samples are listed line by line; a large buffer keeps that cheap.
+    static char stdoutBuffer[1 << 16];
+    std::setvbuf(stdout, stdoutBuffer, _IOFBF, sizeof stdoutBuffer);
+
+    Options options = ParseOptions(argc, argv);
+    if (options.version) {
+        std::printf("mkvdemux %s\n", MKVDEMUX_VERSION);
+        return kExitOk;
+    }
+    if (options.help || options.command.empty()) {
+        std::fputs(HelpText(options.command).c_str(), stdout);
+        return kExitOk;
+    }
+    std::string problem = CheckReadableFile(options.file, &options.fileSize);
+    if (!problem.empty()) {
+        throw ToolError(kExitFileUnreadable, options.file + ": cannot read: " + problem);
+    }
+
+    int code = kExitOk;
+    if (options.command == "info") {
+        code = RunInfo(options);
+    } else if (options.command == "packets") {
+        code = RunPackets(options);
+    } else if (options.command == "extract") {
+        code = RunExtract(options);
+    } else {
+        code = RunSeek(options);
+    }
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        throw ToolError(kExitFailure, "cannot write to standard output");
+    }
+    return code;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    try {
+        return Run(argc, argv);
+    } catch (const ToolError& error) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "mkvdemux: %s\n", error.what());
+        return error.code;
+    } catch (const std::bad_alloc&) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "mkvdemux: out of memory\n");
+        return kExitFailure;
+    } catch (const std::exception& error) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "mkvdemux: %s\n", error.what());
+        return kExitFailure;
+    }
+}
