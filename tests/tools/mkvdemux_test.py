@@ -1,0 +1,427 @@
+#!/usr/bin/env python3
+"""End-to-end tests of mkvdemux on the real files in tests/data.
+
+Every expected value comes from the tables beside those files (written from
+mkvinfo and ffprobe, see tests/data/README.md) or from ffprobe itself, never
+from the library. Run one group:
+
+    mkvdemux_test.py --tool PATH --data DIR GROUP [-- EMULATOR ARGS...]
+
+GROUP is info, packets, seek, extract, extract_ffprobe or command_line. The
+optional emulator command (qemu-arm -L ... in a cross build) runs the tool.
+The ffprobe group needs MKV_TOOL_FFPROBE in the environment.
+"""
+import csv
+import hashlib
+import json
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+TOOL = None
+DATA = None
+EMULATOR = []
+
+FILES = ["h264_aac", "mpeg4_mp3", "theora_vorbis", "h264_aac_manyclusters", "ac3_only"]
+
+# Matroska CodecID -> the codec the library reports: a four-character code
+# for video, a WAVE format tag for audio.
+CODECS = {
+    "V_MPEG4/ISO/AVC": ("AVC1", "H.264"),
+    "V_MPEG4/ISO/ASP": ("MP4V", "MPEG-4 Visual"),
+    "V_THEORA": ("THEO", "Theora"),
+    "A_AAC": ("0x00FF", "AAC"),
+    "A_MPEG/L3": ("0x0055", "MP3"),
+    "A_VORBIS": ("0x674F", "Vorbis"),
+    "A_AC3": ("0x2000", "AC-3"),
+    "S_TEXT/UTF8": ("-", ""),
+}
+TYPES = {1: "video", 2: "audio", 17: "subtitle"}
+# MPEG-4 sampling frequency indexes of the rates in these files.
+AAC_FREQUENCY_INDEX = {44100: 4, 48000: 3}
+
+EXIT_USAGE, EXIT_UNREADABLE, EXIT_NOT_LOADABLE, EXIT_NO_TRACK, EXIT_UNSUPPORTED = 2, 3, 4, 5, 6
+
+
+def run_tool(*args):
+    return subprocess.run(EMULATOR + [TOOL] + [str(a) for a in args], capture_output=True, timeout=600)
+
+
+def tool_json(*args):
+    result = run_tool(*args)
+    assert result.returncode == 0, result.stderr.decode()
+    return json.loads(result.stdout)
+
+
+def read_table(name, suffix):
+    with open(os.path.join(DATA, name + suffix), newline="") as table:
+        return list(csv.DictReader(table, delimiter="\t"))
+
+
+def read_h264_config(name):
+    with open(os.path.join(DATA, name + ".h264config.hex")) as table:
+        values = dict(line.rstrip("\n").split("\t") for line in table.readlines()[1:])
+    return int(values["track_index"]), bytes.fromhex(values["config"])
+
+
+def packet_rows(name):
+    """The expected frames of each track, in delivery order."""
+    rows = {}
+    for row in read_table(name, ".packets.tsv"):
+        rows.setdefault(int(row["track_index"]), []).append(row)
+    return rows
+
+
+def mkv(name):
+    return os.path.join(DATA, name + ".mkv")
+
+
+class Info(unittest.TestCase):
+    def test_json_matches_the_track_tables(self):
+        for name in FILES:
+            with self.subTest(file=name):
+                tracks = tool_json("info", "--json", mkv(name))["tracks"]
+                expected = read_table(name, ".tracks.tsv")
+                self.assertEqual(len(tracks), len(expected))
+                for track, row in zip(tracks, expected):
+                    self.check_track(name, track, row)
+
+    def check_track(self, name, track, row):
+        kind = TYPES[int(row["track_type"])]
+        code, codec_name = CODECS[row["codec_id"]]
+        self.assertEqual(track["index"], int(row["index"]))
+        self.assertEqual(track["type"], kind)
+        self.assertEqual(track["codec"], code)
+        self.assertEqual(track["codec_name"], codec_name)
+        self.assertTrue(track["seekable"])  # every file has a SeekHead
+        if kind == "subtitle":
+            self.assertEqual(track["max_sample_size"], 65535)
+            return
+        self.assertEqual(track["duration_100ns"], int(row["segment_duration_ns"]) // 100)
+        private_size = int(row["codec_private_size"])
+        if kind == "video":
+            width, height = int(row["pixel_width"]), int(row["pixel_height"])
+            self.assertEqual((track["width"], track["height"]), (width, height))
+            self.assertEqual((track["display_width"], track["display_height"]),
+                             (int(row["display_width"]), int(row["display_height"])))
+            self.assertEqual(track["max_sample_size"], width * height * 2)
+            # Frames per 1000 s from DefaultDuration (no file has FrameRate).
+            self.assertEqual(track["frame_rate"], 10**12 // int(row["default_duration_ns"]))
+            if code == "AVC1":
+                _, config = read_h264_config(name)
+                self.assertEqual(track["codec_private_size"], private_size)
+                self.assertEqual(bytes.fromhex(track["config"]), config)
+            elif code == "MP4V":  # the VOL header, twice
+                self.assertEqual(track["codec_private_size"], private_size)
+                self.assertEqual(track["config"], track["codec_private"])
+            else:  # Theora's headers are not passed on
+                self.assertEqual((track["codec_private_size"], track["config_size"]), (0, 0))
+        else:
+            rate, channels = int(float(row["sampling_frequency"])), int(row["channels"])
+            self.assertEqual(track["sample_rate"], rate)
+            # Channels left out of the file mean one channel.
+            self.assertEqual(track["channels"], channels or 1)
+            self.assertEqual(track["bits_per_sample"], int(row["bit_depth"]))
+            self.assertEqual(track["max_sample_size"], 409600)
+            self.assertEqual(track["config_size"], 0)
+            if code == "0x00FF":
+                # LC AudioSpecificConfig: object type 2, frequency index,
+                # channels; then the sync extension 56 E5 00.
+                index = AAC_FREQUENCY_INDEX[rate]
+                asc = bytes([2 << 3 | index >> 1, (index & 1) << 7 | channels << 3])
+                self.assertEqual(bytes.fromhex(track["codec_private"]), asc + bytes([0x56, 0xE5, 0]))
+            else:
+                self.assertEqual(track["codec_private_size"], private_size)
+
+    def test_table_names_the_codecs_and_hides_library_output(self):
+        result = run_tool("info", mkv("h264_aac"))
+        self.assertEqual(result.returncode, 0)
+        text = result.stdout.decode()
+        self.assertIn("3 tracks", text)
+        self.assertIn("AVC1 (H.264)", text)
+        self.assertIn("320x240, 25.000 fps", text)
+        self.assertIn("0x00FF (AAC)", text)
+        self.assertIn("44100 Hz, 2 ch", text)
+        self.assertNotIn("loding", text)
+        self.assertNotIn("~Matroska", text)
+        self.assertEqual(result.stderr, b"")
+
+    def test_verbose_sends_the_library_lines_to_stderr(self):
+        result = run_tool("info", "--json", "--verbose", mkv("ac3_only"))
+        self.assertEqual(result.returncode, 0)
+        json.loads(result.stdout)
+        self.assertIn(b"MKV loding time:", result.stderr)
+        self.assertIn(b"~Matroska", result.stderr)
+
+
+class Packets(unittest.TestCase):
+    def test_json_matches_the_packet_tables(self):
+        for name in FILES:
+            with self.subTest(file=name):
+                listing = tool_json("packets", "--json", "--md5", mkv(name))
+                listed = {}
+                for packet in listing["packets"]:
+                    listed.setdefault(packet["track"], []).append(packet)
+                expected = packet_rows(name)
+                self.assertEqual(sorted(listed), sorted(expected))  # no subtitle track
+                types = {int(r["index"]): TYPES[int(r["track_type"])] for r in read_table(name, ".tracks.tsv")}
+                for track, rows in expected.items():
+                    self.check_track(name, types[track], listed[track], rows)
+
+    def check_track(self, name, kind, packets, rows):
+        if name.startswith("h264") and kind == "video":
+            # The parameter sets come first, as a sample of their own.
+            config = packets.pop(0)
+            _, config_bytes = read_h264_config(name)
+            self.assertEqual(config["kind"], "config")
+            self.assertEqual(config["size"], len(config_bytes))
+            self.assertEqual(config["md5"], hashlib.md5(config_bytes).hexdigest())
+            self.assertEqual((config["start_100ns"], config["end_100ns"], config["sync"]), (0, 0, True))
+        self.assertEqual(len(packets), len(rows))
+        for i, (packet, row) in enumerate(zip(packets, rows)):
+            start = int(row["start_100ns"])
+            self.assertEqual(packet["kind"], "frame")
+            self.assertEqual((packet["start_100ns"], packet["size"], packet["md5"]),
+                             (start, int(row["size"]), row["md5"]), f"sample {i}")
+            self.assertEqual(packet["start"], start / 1e7)
+            if kind == "video":
+                self.assertEqual(packet["sync"], row["key"] == "1" or start == 0, f"sample {i}")
+            else:
+                self.assertTrue(packet["sync"])
+        if kind == "audio":
+            # Audio is stored in presentation order: each frame ends where
+            # the next starts, and the last has no duration.
+            ends = [p["end_100ns"] for p in packets]
+            self.assertEqual(ends[:-1], [p["start_100ns"] for p in packets[1:]])
+            self.assertEqual(ends[-1], packets[-1]["start_100ns"])
+
+    def test_one_track_and_the_text_table_list_the_same_samples(self):
+        every = tool_json("packets", "--json", "--md5", mkv("mpeg4_mp3"))["packets"]
+        audio = tool_json("packets", "--json", "--md5", "--track", "1", mkv("mpeg4_mp3"))["packets"]
+        self.assertEqual(audio, [p for p in every if p["track"] == 1])
+
+        result = run_tool("packets", "--md5", mkv("h264_aac"))
+        self.assertEqual(result.returncode, 0)
+        lines = result.stdout.decode().splitlines()
+        self.assertTrue(lines[0].split()[0] == "track" and lines[0].split()[-1] == "md5")
+        rows = packet_rows("h264_aac")
+        self.assertEqual(len(lines), 1 + 1 + len(rows[0]) + len(rows[1]))  # heading, config, frames
+        self.assertEqual(lines[1].split()[-2:], ["config", hashlib.md5(read_h264_config("h264_aac")[1]).hexdigest()])
+        first = rows[0][0]
+        self.assertEqual(lines[2].split(),
+                         ["0", "0.0000000", "0", "0.1200000", "1200000", first["size"], "1", "frame", first["md5"]])
+
+
+def expected_seek(name, track_number, seconds):
+    """The time a cue-based seek lands on: the first block of the cluster
+    that the latest cue point of the track at or before the time names."""
+    clusters = {int(r["cluster_index"]): int(r["time_100ns"]) for r in read_table(name, ".clusters.tsv")}
+    cues = [r for r in read_table(name, ".cues.tsv")
+            if int(r["track_number"]) == track_number and int(r["cue_time_100ns"]) <= seconds * 10**7]
+    return clusters[int(cues[-1]["cluster_index"])]
+
+
+class Seek(unittest.TestCase):
+    def test_lands_on_the_cued_cluster_and_lists_the_samples_from_there(self):
+        # file, track index, track number, seconds
+        cases = [("h264_aac", 0, 1, "1.5"), ("h264_aac", 0, 1, "0.5"), ("h264_aac_manyclusters", 0, 1, "3.5"),
+                 ("ac3_only", 0, 1, "1")]
+        for name, track, number, seconds in cases:
+            with self.subTest(file=name, time=seconds):
+                result = run_tool("seek", mkv(name), "--track", track, "--time", seconds, "--count", 3)
+                self.assertEqual(result.returncode, 0, result.stderr.decode())
+                lines = result.stdout.decode().splitlines()
+                landed = expected_seek(name, number, float(seconds))
+                self.assertIn("status 0x00000000 (ok)", lines[0])
+                self.assertTrue(lines[0].endswith(f"({landed})"), lines[0])
+                samples = [line.split() for line in lines[2:]]
+                if name.startswith("h264"):  # a fresh handle hands out the parameter sets first
+                    self.assertEqual(samples.pop(0)[-1], "config")
+                rows = packet_rows(name)[track]
+                first = [int(r["start_100ns"]) for r in rows].index(landed)
+                self.assertEqual([(int(s[2]), s[5]) for s in samples],
+                                 [(int(r["start_100ns"]), r["size"]) for r in rows[first:first + 3]])
+
+
+def parse_adts(stream):
+    """Splits an ADTS stream at its headers' frame lengths; returns the
+    payloads and the distinct (profile, frequency index, channels)."""
+    payloads, headers, position = [], set(), 0
+    while position < len(stream):
+        header = stream[position:position + 7]
+        assert header[0] == 0xFF and header[1] & 0xF6 == 0xF0, f"no ADTS sync word at {position}"
+        length = (header[3] & 3) << 11 | header[4] << 3 | header[5] >> 5
+        headers.add((header[2] >> 6, header[2] >> 2 & 15, (header[2] & 1) << 2 | header[3] >> 6))
+        payloads.append(stream[position + 7:position + length])
+        position += length
+    return payloads, headers
+
+
+class ExtractCase(unittest.TestCase):
+    """Extracts into a scratch directory."""
+
+    def extract(self, name, track, *extra):
+        out = os.path.join(self.work, f"{name}.{track}")
+        result = run_tool("extract", mkv(name), "--track", track, "-o", out, *extra)
+        self.assertEqual(result.returncode, 0, result.stderr.decode())
+        with open(out, "rb") as stream:
+            return stream.read(), result.stderr.decode()
+
+    def setUp(self):
+        self.scratch = tempfile.TemporaryDirectory()
+        self.work = self.scratch.name
+
+    def tearDown(self):
+        self.scratch.cleanup()
+
+
+class Extract(ExtractCase):
+    def test_h264_is_the_configuration_then_every_frame(self):
+        for name in ["h264_aac", "h264_aac_manyclusters"]:
+            with self.subTest(file=name):
+                track, config = read_h264_config(name)
+                stream, _ = self.extract(name, track)
+                rows = packet_rows(name)[track]
+                self.assertTrue(stream.startswith(config))
+                self.assertEqual(len(stream), len(config) + sum(int(r["size"]) for r in rows))
+                # The first frame follows the configuration unchanged.
+                first = stream[len(config):len(config) + int(rows[0]["size"])]
+                self.assertEqual(hashlib.md5(first).hexdigest(), rows[0]["md5"])
+
+    def test_aac_frames_each_get_an_adts_header(self):
+        for name in ["h264_aac", "h264_aac_manyclusters"]:
+            with self.subTest(file=name):
+                stream, _ = self.extract(name, 1)
+                rows = packet_rows(name)[1]
+                payloads, headers = parse_adts(stream)
+                rate = int(float(read_table(name, ".tracks.tsv")[1]["sampling_frequency"]))
+                self.assertEqual(headers, {(1, AAC_FREQUENCY_INDEX[rate], 2)})  # LC, stereo
+                self.assertEqual([hashlib.md5(p).hexdigest() for p in payloads], [r["md5"] for r in rows])
+
+    def test_other_codecs_are_the_frames_back_to_back(self):
+        # file, track, whether a warning is due
+        for name, track, warned in [("mpeg4_mp3", 1, False), ("ac3_only", 0, False), ("theora_vorbis", 0, True),
+                                    ("theora_vorbis", 1, True), ("mpeg4_mp3", 0, True)]:
+            with self.subTest(file=name, track=track):
+                stream, errors = self.extract(name, track)
+                rows = packet_rows(name)[track]
+                self.assertEqual(len(stream), sum(int(r["size"]) for r in rows))
+                self.assertEqual(hashlib.md5(stream[:int(rows[0]["size"])]).hexdigest(), rows[0]["md5"])
+                self.assertEqual("warning" in errors, warned, errors)
+
+
+class ExtractFfprobe(ExtractCase):
+    """ffprobe reads the extracted streams as what they are, with every frame."""
+
+    def probe(self, data, suffix):
+        path = os.path.join(self.work, "probe" + suffix)
+        with open(path, "wb") as stream:
+            stream.write(data)
+        result = subprocess.run([os.environ["MKV_TOOL_FFPROBE"], "-v", "error", "-count_frames", "-show_entries",
+                                 "stream=codec_name,nb_read_frames,sample_rate,channels,width,height",
+                                 "-of", "json", path], capture_output=True, timeout=600)
+        self.assertEqual(result.returncode, 0, result.stderr.decode())
+        streams = json.loads(result.stdout)["streams"]
+        self.assertEqual(len(streams), 1)
+        return streams[0]
+
+    def test_ffprobe_reads_every_frame(self):
+        # file, track, suffix, codec name as ffprobe says it
+        cases = [("h264_aac", 0, ".h264", "h264"), ("h264_aac_manyclusters", 0, ".h264", "h264"),
+                 ("h264_aac", 1, ".aac", "aac"), ("h264_aac_manyclusters", 1, ".aac", "aac"),
+                 ("mpeg4_mp3", 1, ".mp3", "mp3"), ("ac3_only", 0, ".ac3", "ac3")]
+        for name, track, suffix, codec in cases:
+            with self.subTest(file=name, track=track):
+                stream, _ = self.extract(name, track)
+                probed = self.probe(stream, suffix)
+                row = read_table(name, ".tracks.tsv")[track]
+                self.assertEqual(probed["codec_name"], codec)
+                self.assertEqual(int(probed["nb_read_frames"]), len(packet_rows(name)[track]))
+                if suffix == ".h264":
+                    self.assertEqual((probed["width"], probed["height"]),
+                                     (int(row["pixel_width"]), int(row["pixel_height"])))
+                else:
+                    self.assertEqual(int(probed["sample_rate"]), int(float(row["sampling_frequency"])))
+                    self.assertEqual(probed["channels"], int(row["channels"]) or 1)
+
+
+class CommandLine(unittest.TestCase):
+    def expect_error(self, code, message, *args):
+        result = run_tool(*args)
+        errors = result.stderr.decode()
+        self.assertEqual(result.returncode, code, errors)
+        self.assertEqual(result.stdout, b"")
+        self.assertEqual(len(errors.splitlines()), 1, errors)
+        self.assertTrue(errors.startswith("mkvdemux: "), errors)
+        self.assertIn(message, errors)
+
+    def test_each_failure_has_its_exit_code_and_one_line(self):
+        sample = mkv("h264_aac")
+        with tempfile.TemporaryDirectory() as work:
+            out = os.path.join(work, "out")
+            self.expect_error(EXIT_USAGE, "no command given")
+            self.expect_error(EXIT_USAGE, "unknown command 'play'", "play", sample)
+            self.expect_error(EXIT_USAGE, "'--md5' is not an option of info", "info", "--md5", sample)
+            self.expect_error(EXIT_USAGE, "--track needs a whole number", "packets", sample, "--track", "one")
+            self.expect_error(EXIT_USAGE, "needs --time", "seek", sample, "--track", "0")
+            self.expect_error(EXIT_USAGE, "needs -o", "extract", sample, "--track", "0")
+            self.expect_error(EXIT_USAGE, "overwrite the input", "extract", sample, "--track", "0", "-o", sample)
+            self.expect_error(EXIT_UNREADABLE, "No such file", "info", os.path.join(work, "missing.mkv"))
+            self.expect_error(EXIT_UNREADABLE, "is a directory", "packets", work)
+            self.expect_error(EXIT_NOT_LOADABLE, "cannot load", "info", os.path.join(DATA, "README.md"))
+            self.expect_error(EXIT_NO_TRACK, "no track 3 (tracks are 0 to 2)", "packets", sample, "--track", "3")
+            self.expect_error(EXIT_NO_TRACK, "no track 7", "seek", sample, "--track", "7", "--time", "1")
+            self.expect_error(EXIT_UNSUPPORTED, "subtitle", "extract", sample, "--track", "2", "-o", out)
+            self.expect_error(EXIT_UNSUPPORTED, "subtitle", "seek", sample, "--track", "2", "--time", "1")
+            self.expect_error(EXIT_UNSUPPORTED, "subtitle", "packets", sample, "--track", "2")
+            self.assertFalse(os.path.exists(out))
+
+    def test_options_take_values_in_every_form(self):
+        sample = mkv("h264_aac")
+        self.assertEqual(tool_json("packets", "--json", "--track=1", sample),
+                         tool_json("packets", "-t", "1", sample, "--json"))
+        with tempfile.TemporaryDirectory() as work:
+            out = os.path.join(work, "audio.aac")
+            self.assertEqual(run_tool("extract", sample, "--track", "1", "--output", out).returncode, 0)
+            to_stdout = run_tool("extract", "-t", "1", "-o", "-", sample)
+            with open(out, "rb") as written:
+                self.assertEqual(to_stdout.stdout, written.read())
+        # A negative time is a value, not an option; it seeks to the start.
+        lines = run_tool("seek", sample, "--track", "1", "--time", "-1", "-n", "1").stdout.decode().splitlines()
+        self.assertIn("status 0x00000000 (ok)", lines[0])
+        first = packet_rows("h264_aac")[1][0]
+        self.assertEqual(len(lines), 3)
+        self.assertEqual(lines[2].split()[2], first["start_100ns"])
+
+    def test_help_documents_every_command_and_the_exit_codes(self):
+        for command in [[], ["info"], ["packets"], ["extract"], ["seek"]]:
+            with self.subTest(command=command):
+                result = run_tool(*command, "--help")
+                self.assertEqual(result.returncode, 0)
+                text = result.stdout.decode()
+                self.assertIn("Usage: mkvdemux " + (command[0] if command else "COMMAND"), text)
+                for code in range(8):
+                    self.assertIn(f"\n  {code}  ", text)
+
+
+GROUPS = {"info": Info, "packets": Packets, "seek": Seek, "extract": Extract, "extract_ffprobe": ExtractFfprobe,
+          "command_line": CommandLine}
+
+
+def main(argv):
+    global TOOL, DATA, EMULATOR
+    if "--" in argv:
+        EMULATOR = argv[argv.index("--") + 1:]
+        argv = argv[:argv.index("--")]
+    if len(argv) != 6 or argv[1] != "--tool" or argv[3] != "--data" or argv[5] not in GROUPS:
+        sys.exit(__doc__)
+    TOOL, DATA, group = argv[2], argv[4], GROUPS[argv[5]]
+    suite = unittest.TestLoader().loadTestsFromTestCase(group)
+    result = unittest.TextTestRunner(verbosity=2).run(suite)
+    sys.exit(0 if result.wasSuccessful() else 1)
+
+
+if __name__ == "__main__":
+    main(sys.argv)
