@@ -1,0 +1,222 @@
+// Sample delivery through the C interface on files built element by element:
+// times and durations, key flags, the shared cursors, the H.264 path and
+// the limits that keep the host's buffer and the file's damage contained.
+#include <gtest/gtest.h>
+
+#include "LoadedFile.h"
+#include "MatroskaBuilder.h"
+#include "api/ZolvdmxHandle.h"
+#include "matroska/EBMLSegment.h"
+
+using namespace ebml;
+
+namespace {
+
+constexpr uint8_t kKey = 0x80;
+constexpr uint8_t kFixedLacing = 0x04;
+
+std::vector<int64_t> Starts(const std::vector<Sample>& samples)
+{
+    std::vector<int64_t> starts;
+    for (const Sample& s : samples) {
+        starts.push_back(s.start);
+    }
+    return starts;
+}
+
+std::vector<int64_t> Durations(const std::vector<Sample>& samples)
+{
+    std::vector<int64_t> durations;
+    for (const Sample& s : samples) {
+        durations.push_back(s.end - s.start);
+    }
+    return durations;
+}
+
+Bytes AudioOnly(const std::vector<Bytes>& clusters)
+{
+    std::vector<Bytes> children{mkv::Info(), mkv::Tracks({mkv::AudioTrack(1, "A_MPEG/L3")})};
+    children.insert(children.end(), clusters.begin(), clusters.end());
+    return mkv::File(children);
+}
+
+// avcC with 4-byte NAL lengths, one 3-byte SPS and one 2-byte PPS.
+const Bytes kAvcC = {0x01, 0x42, 0x00, 0x1E, 0xFF, 0xE1, 0x00, 0x03, 0x67, 0x42, 0x00, 0x01, 0x00, 0x02, 0x68, 0xCE};
+
+} // namespace
+
+TEST(SampleDelivery, LacedFramesShareTheTimeUpToTheNextBlock)
+{
+    // Four fixed-size laced frames at 100 ms, the next block at 140 ms, the last at 150 ms.
+    Bytes laced = SimpleBlock(1, 100, kKey | kFixedLacing, Cat({{0x03}, Bytes(8, 0xAA)}));
+    Bytes lastLaced = SimpleBlock(1, 150, kKey | kFixedLacing, Cat({{0x01}, Bytes(4, 0xBB)}));
+    LoadedFile file(AudioOnly({mkv::Cluster(0, {laced, SimpleBlock(1, 140, kKey, {0x01}), lastLaced})}));
+    ASSERT_EQ(file.loadStatus, ZOLVDMX_OK);
+
+    std::vector<Sample> samples = file.All(0);
+    ASSERT_EQ(samples.size(), 7u);
+    EXPECT_EQ(Starts(samples),
+              (std::vector<int64_t>{1000000, 1100000, 1200000, 1300000, 1400000, 1500000, 1500000}));
+    // The last block has no block after it: its frames carry no duration.
+    EXPECT_EQ(Durations(samples), (std::vector<int64_t>{100000, 100000, 100000, 100000, 100000, 0, 0}));
+    for (const Sample& s : samples) {
+        EXPECT_EQ(s.sync, 1u) << "audio is always a sync point";
+    }
+    EXPECT_EQ(samples[0].bytes, Bytes(2, 0xAA));
+
+    // Past the end: 1, every time, with the record's reserved field still cleared.
+    for (int i = 0; i < 2; ++i) {
+        Sample end = file.Next(0);
+        EXPECT_EQ(end.status, ZOLVDMX_END_OF_TRACK);
+        EXPECT_EQ(end.reserved2, 0u);
+        EXPECT_EQ(end.end, end.start);
+    }
+}
+
+TEST(SampleDelivery, VideoTimesFollowBlockTimecodesAndKeyFlagsAreTruthful)
+{
+    // B-frame order (0, 80, 40, 120 ms), a SimpleBlock not flagged key, a
+    // BlockGroup with and without ReferenceBlock, and a negative relative
+    // timecode in a cluster at 5 ms.
+    Bytes video = mkv::Tracks({mkv::VideoTrack(1, "V_MPEG4/ISO/ASP", 16, 16)});
+    LoadedFile file(mkv::File({mkv::Info(), video,
+                               mkv::Cluster(0, {SimpleBlock(1, 0, kKey, {1}), SimpleBlock(1, 80, 0x00, {2}),
+                                                SimpleBlock(1, 40, 0x00, {3}), BlockGroup(1, 120, {4}, {-40}),
+                                                BlockGroup(1, 160, {5})}),
+                               mkv::Cluster(5, {SimpleBlock(1, -10, kKey, {6})})}));
+    std::vector<Sample> samples = file.All(0);
+    ASSERT_EQ(samples.size(), 6u);
+    EXPECT_EQ(Starts(samples), (std::vector<int64_t>{0, 800000, 400000, 1200000, 1600000, -50000}));
+    EXPECT_EQ(Durations(samples), (std::vector<int64_t>{800000, -400000, 800000, 400000, -1650000, 0}));
+    std::vector<uint32_t> sync;
+    for (const Sample& s : samples) {
+        sync.push_back(s.sync);
+    }
+    EXPECT_EQ(sync, (std::vector<uint32_t>{1, 0, 0, 0, 1, 1}));
+}
+
+TEST(SampleDelivery, TwoTracksOfOneTypeNeverGetEachOthersFrames)
+{
+    Bytes tracks = mkv::Tracks({mkv::AudioTrack(1, "A_AC3"), mkv::AudioTrack(2, "A_AC3")});
+    LoadedFile file(mkv::File(
+        {mkv::Info(), tracks,
+         mkv::Cluster(0, {SimpleBlock(1, 0, kKey | kFixedLacing, {0x01, 0x11, 0x12}), SimpleBlock(2, 0, kKey, {0x21}),
+                          SimpleBlock(1, 10, kKey, {0x13}), SimpleBlock(2, 10, kKey, {0x22})})}));
+    // Track 1 takes the first frame of its laced block; track 2 then finds the
+    // cursor on track 1's block: that block is dropped, track 2's frames follow.
+    EXPECT_EQ(file.Next(0).bytes, Bytes{0x11});
+    Sample second = file.Next(1);
+    EXPECT_EQ(second.bytes, Bytes{0x21});
+    EXPECT_EQ(file.Next(1).bytes, Bytes{0x22});
+    EXPECT_EQ(file.Next(1).status, ZOLVDMX_END_OF_TRACK);
+}
+
+TEST(SampleDelivery, H264ConfigurationGoesFirstOncePerHandleThenFramesInStartCodeForm)
+{
+    Bytes frame = {0x00, 0x00, 0x00, 0x02, 0x65, 0x88, 0x00, 0x00, 0x00, 0x01, 0x06};
+    Bytes tracks = mkv::Tracks({mkv::VideoTrack(1, "V_MPEG4/ISO/AVC", 64, 64, kAvcC),
+                                mkv::VideoTrack(2, "V_MPEG4/ISO/AVC", 64, 64, kAvcC),
+                                mkv::VideoTrack(3, "V_MPEG4/ISO/AVC", 64, 64)});
+    LoadedFile file(mkv::File({mkv::Info(), tracks,
+                               mkv::Cluster(0, {SimpleBlock(1, 0, kKey, frame), SimpleBlock(2, 0, kKey, frame),
+                                                SimpleBlock(3, 0, kKey, frame)})}));
+    Sample config = file.Next(0);
+    EXPECT_EQ(config.status, ZOLVDMX_OK);
+    EXPECT_EQ(config.bytes, (Bytes{0, 0, 0, 1, 0x67, 0x42, 0x00, 0, 0, 0, 1, 0x68, 0xCE}));
+    EXPECT_EQ(config.start, 0);
+    EXPECT_EQ(config.end, 0);
+    EXPECT_EQ(config.sync, 1u);
+
+    // The frame: every NAL unit behind a start code.
+    EXPECT_EQ(file.Next(0).bytes, (Bytes{0, 0, 0, 1, 0x65, 0x88, 0, 0, 0, 1, 0x06}));
+    // The other AVC1 track gets no configuration of its own on this handle.
+    EXPECT_EQ(file.Next(1).bytes, (Bytes{0, 0, 0, 1, 0x65, 0x88, 0, 0, 0, 1, 0x06}));
+    EXPECT_EQ(file.Format(2).configSize, 0);
+}
+
+TEST(SampleDelivery, AFrameThatCannotBeDeliveredIsReportedOnceAndPassedOver)
+{
+    // A 4x4 picture asks for 32-byte buffers: a 40-byte frame cannot be copied.
+    Bytes tracks = mkv::Tracks({mkv::VideoTrack(1, "V_MPEG4/ISO/ASP", 4, 4)});
+    LoadedFile file(mkv::File({mkv::Info(), tracks,
+                               mkv::Cluster(0, {SimpleBlock(1, 0, kKey, Bytes(10, 1)), SimpleBlock(1, 40, kKey, Bytes(40, 2)),
+                                                SimpleBlock(1, 80, kKey, Bytes(12, 3))})}));
+    ASSERT_EQ(file.Format(0).maxSampleSize, 32u);
+    EXPECT_EQ(file.Next(0, 32).bytes, Bytes(10, 1));
+    EXPECT_EQ(file.Next(0, 32).status, ZOLVDMX_E_FAIL);
+    Sample after = file.Next(0, 32);
+    EXPECT_EQ(after.status, ZOLVDMX_OK);
+    EXPECT_EQ(after.bytes, Bytes(12, 3));
+}
+
+TEST(SampleDelivery, H264FrameThatCannotBeRewrittenIsReportedOnce)
+{
+    // The first NAL unit claims 9 bytes where 2 remain.
+    Bytes broken = {0x00, 0x00, 0x00, 0x09, 0x65, 0x88};
+    Bytes good = {0x00, 0x00, 0x00, 0x01, 0x41};
+    Bytes tracks = mkv::Tracks({mkv::VideoTrack(1, "V_MPEG4/ISO/AVC", 64, 64, kAvcC)});
+    LoadedFile file(mkv::File(
+        {mkv::Info(), tracks, mkv::Cluster(0, {SimpleBlock(1, 0, kKey, broken), SimpleBlock(1, 40, 0x00, good)})}));
+    EXPECT_EQ(file.Next(0).status, ZOLVDMX_OK); // the configuration
+    EXPECT_EQ(file.Next(0).status, ZOLVDMX_E_FAIL);
+    Sample next = file.Next(0);
+    EXPECT_EQ(next.status, ZOLVDMX_OK);
+    EXPECT_EQ(next.bytes, (Bytes{0, 0, 0, 1, 0x41}));
+}
+
+TEST(SampleDelivery, WholeFilesPlayWithBoundedMemory)
+{
+    // Audio and video, 500 clusters: far beyond the clusters indexed at load.
+    std::vector<Bytes> children{mkv::Info(), mkv::Tracks({mkv::VideoTrack(1, "V_MPEG4/ISO/ASP", 16, 16),
+                                                          mkv::AudioTrack(2, "A_AC3")})};
+    for (int c = 0; c < 500; ++c) {
+        children.push_back(mkv::Cluster(static_cast<uint64_t>(c) * 100,
+                                        {SimpleBlock(1, 0, kKey, Bytes(20, 1)), SimpleBlock(2, 0, kKey, Bytes(6, 2)),
+                                         SimpleBlock(1, 50, 0x00, Bytes(20, 1)), SimpleBlock(2, 50, kKey, Bytes(6, 2))}));
+    }
+    LoadedFile file(mkv::File(children));
+    EBMLSegment& segment = *file.handle->demux->matroska.segments[0];
+    EXPECT_EQ(segment.clusters.size(), 30u);
+
+    // Alternate the two tracks as a player does.
+    size_t video = 0;
+    size_t audio = 0;
+    int64_t lastVideo = -1;
+    for (bool more = true; more;) {
+        Sample v = file.Next(0);
+        Sample a = file.Next(1);
+        more = v.status == ZOLVDMX_OK || a.status == ZOLVDMX_OK;
+        if (v.status == ZOLVDMX_OK) {
+            EXPECT_GT(v.start, lastVideo);
+            lastVideo = v.start;
+            ++video;
+        }
+        audio += a.status == ZOLVDMX_OK ? 1 : 0;
+    }
+    EXPECT_EQ(video, 1000u);
+    EXPECT_EQ(audio, 1000u);
+    EXPECT_EQ(lastVideo, 499 * 1000000 + 500000);
+    ASSERT_EQ(segment.clusters.size(), 500u);
+    size_t listed = 0;
+    for (const auto& cluster : segment.clusters) {
+        listed += cluster->blockGroups.empty() ? 0 : 1;
+    }
+    EXPECT_LE(listed, 4u) << "clusters behind both cursors are released";
+}
+
+TEST(SampleDelivery, DamagedAndEmptyClustersArePassedOver)
+{
+    // An empty cluster, then a cluster whose last block lies past the point
+    // where the host stops delivering bytes.
+    Bytes first = mkv::Cluster(0, {SimpleBlock(1, 0, kKey, Bytes(5, 1))});
+    Bytes empty = mkv::Cluster(10, {});
+    Bytes third = mkv::Cluster(20, {SimpleBlock(1, 0, kKey, Bytes(5, 3)), SimpleBlock(1, 5, kKey, Bytes(300, 4))});
+    Bytes bytes = AudioOnly({first, empty, third});
+    LoadedFile file(bytes);
+    file.host.failReadsFrom = static_cast<int64_t>(bytes.size()) - 100;
+
+    std::vector<Sample> samples = file.All(0);
+    ASSERT_EQ(samples.size(), 2u);
+    EXPECT_EQ(samples[0].bytes, Bytes(5, 1));
+    EXPECT_EQ(samples[1].bytes, Bytes(5, 3));
+}

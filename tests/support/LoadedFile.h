@@ -1,0 +1,47 @@
+// A handle loaded over an in-memory host through the C interface, as a
+// host would drive it, with the library's own stdout lines kept out of the
+// test output.
+#ifndef MKV_TESTS_SUPPORT_LOADEDFILE_H
+#define MKV_TESTS_SUPPORT_LOADEDFILE_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "MemoryReader.h"
+#include "zolvdmx.h"
+
+struct Sample {
+    uint32_t status = 0;
+    int64_t start = 0;
+    int64_t end = 0;
+    uint32_t sync = 0;
+    std::vector<uint8_t> bytes;
+    uint32_t reserved2 = 0;
+};
+
+class LoadedFile {
+public:
+    explicit LoadedFile(std::vector<uint8_t> bytes);
+    ~LoadedFile();
+    LoadedFile(const LoadedFile&) = delete;
+    LoadedFile& operator=(const LoadedFile&) = delete;
+
+    uint32_t loadStatus = 0;
+    int32_t Tracks() const;
+    ZOLVDMX_MEDIA_FORMAT_T Format(int32_t track) const;
+    // One sample request into a buffer of the track's maxSampleSize (at
+    // least 1 MB for tracks that ask for less than a frame may need).
+    Sample Next(int32_t track, size_t bufferSize = 0);
+    // Every sample until the request answers something other than 0
+    // (failures included, up to `limit` requests).
+    std::vector<Sample> All(int32_t track, size_t limit = 100000);
+    uint32_t Seek(int32_t track, int64_t time, int64_t& result);
+
+    MemoryReader host;
+    ZOLVDMX_HANDLE_T* handle = nullptr;
+};
+
+std::string Md5Hex(const std::vector<uint8_t>& bytes);
+
+#endif
