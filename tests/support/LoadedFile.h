@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "Md5.h"
 #include "MemoryReader.h"
 #include "zolvdmx.h"
 
@@ -42,6 +43,9 @@ public:
     ZOLVDMX_HANDLE_T* handle = nullptr;
 };
 
-std::string Md5Hex(const std::vector<uint8_t>& bytes);
+inline std::string Md5Hex(const std::vector<uint8_t>& bytes)
+{
+    return Md5Hex(bytes.data(), bytes.size());
+}
 
 #endif

@@ -42,7 +42,10 @@ void* MemoryReader::Open(unsigned char* name)
 int32_t MemoryReader::Close(void* handle)
 {
     auto* h = static_cast<Handle*>(handle);
-    h->owner->Note(*h, "close");
+    h->owner->callCount += 1;
+    if (h->owner->logging) {
+        h->owner->Note(*h, "close");
+    }
     h->owner->openHandles -= 1;
     return 0;
 }
@@ -50,7 +53,10 @@ int32_t MemoryReader::Close(void* handle)
 int64_t MemoryReader::Length(void* handle)
 {
     auto* h = static_cast<Handle*>(handle);
-    h->owner->Note(*h, "length");
+    h->owner->callCount += 1;
+    if (h->owner->logging) {
+        h->owner->Note(*h, "length");
+    }
     return h->owner->lengthIsPosition ? h->position : static_cast<int64_t>(h->owner->bytes.size());
 }
 
@@ -58,7 +64,10 @@ int32_t MemoryReader::Read(void* handle, int32_t count, unsigned char* dest)
 {
     auto* h = static_cast<Handle*>(handle);
     MemoryReader* self = h->owner;
-    self->Note(*h, "read " + std::to_string(count));
+    self->callCount += 1;
+    if (self->logging) {
+        self->Note(*h, "read " + std::to_string(count));
+    }
     if (self->readReportsError) {
         return -1;
     }
@@ -81,14 +90,20 @@ int32_t MemoryReader::Read(void* handle, int32_t count, unsigned char* dest)
 int64_t MemoryReader::Tell(void* handle)
 {
     auto* h = static_cast<Handle*>(handle);
-    h->owner->Note(*h, "tell");
+    h->owner->callCount += 1;
+    if (h->owner->logging) {
+        h->owner->Note(*h, "tell");
+    }
     return h->position;
 }
 
 int32_t MemoryReader::Seek(void* handle, int64_t offset, int32_t whence)
 {
     auto* h = static_cast<Handle*>(handle);
-    h->owner->Note(*h, "seek " + std::to_string(offset) + " " + std::to_string(whence));
+    h->owner->callCount += 1;
+    if (h->owner->logging) {
+        h->owner->Note(*h, "seek " + std::to_string(offset) + " " + std::to_string(whence));
+    }
     int64_t base = whence == 0 ? 0 : whence == 1 ? h->position : static_cast<int64_t>(h->owner->bytes.size());
     // A huge relative offset saturates instead of wrapping round to a
     // position before the one the caller started from.

@@ -30,6 +30,8 @@ public:
     // Log: "open", "close h1", "length h1", "read h1 4", "tell h1",
     // "seek h1 -4 1". Handles are numbered in opening order.
     std::vector<std::string> log;
+    bool logging = true;    // off for long runs (benchmarks, hostile-file sweeps)
+    int64_t callCount = 0;  // calls on open handles, logged or not
     int openCalls = 0;
     int openHandles = 0;
     int64_t bytesDelivered = 0;
