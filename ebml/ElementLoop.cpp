@@ -109,6 +109,7 @@ void ElementBody::ReadString(MallocPtr<char>& buffer)
 int32_t ElementBody::ReadRaw(MallocPtr<uint8_t>& buffer)
 {
     if (!PayloadFits()) {
+        buffer.reset(); // a refused payload leaves no stale bytes behind a length of 0
         return 0;
     }
     if (size == 0) {

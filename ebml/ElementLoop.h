@@ -14,6 +14,8 @@
 #define MKV_EBML_ELEMENTLOOP_H
 
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 #include "EBML.h"
 #include "EBMLDataType.h"
@@ -63,6 +65,25 @@ public:
     uint32_t ReadValue(EBMLDataType& value);
     // Records the child's positions and declared size, then runs its Parse.
     uint32_t ParseChild(EBML& child);
+    // Parses the child into a new object appended to `list`.
+    template <class T>
+    T& ParseAppend(std::vector<std::unique_ptr<T>>& list)
+    {
+        list.push_back(std::make_unique<T>());
+        ParseChild(*list.back());
+        return *list.back();
+    }
+    // Parses the child into `slot`, created on the element's first
+    // occurrence: a repeated element updates the same object.
+    template <class T>
+    T& ParseInto(std::unique_ptr<T>& slot)
+    {
+        if (!slot) {
+            slot = std::make_unique<T>();
+        }
+        ParseChild(*slot);
+        return *slot;
+    }
 
 private:
     void ReadHeader();

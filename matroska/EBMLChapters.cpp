@@ -50,12 +50,9 @@ uint32_t EBMLEditionEntry::Parse(CBitStreamParser* stream)
         case kIdEditionFlagOrdered:
             editionFlagOrdered = child.ReadUInt32();
             return true;
-        case kIdChapterAtom: {
-            auto atom = std::make_unique<EBMLChapterAtom>();
-            child.ParseChild(*atom);
-            atoms.push_back(std::move(atom));
+        case kIdChapterAtom:
+            child.ParseAppend(atoms);
             return true;
-        }
         default:
             return false;
         }

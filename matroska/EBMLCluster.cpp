@@ -28,12 +28,9 @@ uint32_t EBMLCluster::Parse(CBitStreamParser* reader)
             timecode = child.ReadUInt32();
             timecodeKnown = true;
             return true;
-        case kIdBlockGroup: {
-            auto group = std::make_unique<EBMLBlockGroup>();
-            child.ParseChild(*group);
-            blockGroups.push_back(std::move(group));
+        case kIdBlockGroup:
+            child.ParseAppend(blockGroups);
             return true;
-        }
         case kIdSimpleBlock: {
             if (!BlockFits(child)) {
                 return true;
@@ -177,9 +174,7 @@ uint32_t EBMLBlockAdditions::Parse(CBitStreamParser* reader)
         if (child.Id() != kIdBlockMore) {
             return false;
         }
-        auto more = std::make_unique<EBMLBlockMore>();
-        child.ParseChild(*more);
-        blockMores.push_back(std::move(more));
+        child.ParseAppend(blockMores);
         return true;
     });
 }
@@ -195,9 +190,7 @@ uint32_t EBMLSlices::Parse(CBitStreamParser* reader)
         if (child.Id() != kIdTimeSlice) {
             return false;
         }
-        auto slice = std::make_unique<EBMLTimeSlice>();
-        child.ParseChild(*slice);
-        timeSlices.push_back(std::move(slice));
+        child.ParseAppend(timeSlices);
         return true;
     });
 }

@@ -60,17 +60,12 @@ uint32_t EBMLContentEncoding::Parse(CBitStreamParser* stream)
             type = child.ReadUInt32();
             return true;
         case kIdContentCompression:
-            // A repeated element is parsed into the same object.
-            if (!compression) {
-                compression = std::make_unique<EBMLContentCompression>();
-            }
-            child.ParseChild(*compression);
+            // A repeated element updates the same object.
+            child.ParseInto(compression);
             return true;
         case kIdContentEncryption:
-            if (!encryption) {
-                encryption = std::make_unique<EBMLContentEncryption>();
-            }
-            child.ParseChild(*encryption);
+            // A repeated element updates the same object.
+            child.ParseInto(encryption);
             return true;
         default:
             return false;
@@ -84,9 +79,7 @@ uint32_t EBMLContentEncodings::Parse(CBitStreamParser* stream)
         if (child.Id() != kIdContentEncoding) {
             return false;
         }
-        auto encoding = std::make_unique<EBMLContentEncoding>();
-        child.ParseChild(*encoding);
-        encodings.push_back(std::move(encoding));
+        child.ParseAppend(encodings);
         return true;
     });
 }

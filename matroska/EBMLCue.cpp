@@ -38,12 +38,9 @@ uint32_t EBMLCuePoint::Parse(CBitStreamParser* stream)
         case kIdCueTime:
             child.ReadValue(cueTime);
             return true;
-        case kIdCueTrackPositions: {
-            auto position = std::make_unique<EBMLCueTrackPosition>();
-            child.ParseChild(*position);
-            trackPositions.push_back(std::move(position));
+        case kIdCueTrackPositions:
+            child.ParseAppend(trackPositions);
             return true;
-        }
         default:
             return false;
         }
@@ -56,9 +53,7 @@ uint32_t EBMLCue::Parse(CBitStreamParser* stream)
         if (child.Id() != kIdCuePoint) {
             return false;
         }
-        auto point = std::make_unique<EBMLCuePoint>();
-        child.ParseChild(*point);
-        cuePoints.push_back(std::move(point));
+        child.ParseAppend(cuePoints);
         return true;
     });
 }

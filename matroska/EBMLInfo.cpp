@@ -58,12 +58,9 @@ uint32_t EBMLInfo::Parse(CBitStreamParser* stream)
             segmentFamilies.push_back(std::move(family));
             return true;
         }
-        case kIdChapterTranslate: {
-            auto translate = std::make_unique<EBMLChapterTranslate>();
-            child.ParseChild(*translate);
-            chapterTranslates.push_back(std::move(translate));
+        case kIdChapterTranslate:
+            child.ParseAppend(chapterTranslates);
             return true;
-        }
         case kIdTimecodeScale:
             child.ReadValue(timecodeScale);
             return true;

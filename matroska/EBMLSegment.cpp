@@ -136,40 +136,29 @@ EBMLSegment::Step EBMLSegment::WalkOne(CBitStreamParser* stream)
         if (!trackLists.empty()) {
             child.Skip();
             return Step::Continue;
-        } else {
-            auto tracks = std::make_unique<EBMLTrack>();
-            child.ParseChild(*tracks);
-            for (const auto& entry : tracks->entries) {
-                uint64_t type = entry->trackType;
-                audioTrackCount += type == 2 ? 1 : 0;
-                videoTrackCount += type == 1 ? 1 : 0;
-            }
-            trackLists.push_back(std::move(tracks));
-            return Step::Continue;
         }
+        for (const auto& entry : child.ParseAppend(trackLists).entries) {
+            uint64_t type = entry->trackType;
+            audioTrackCount += type == 2 ? 1 : 0;
+            videoTrackCount += type == 1 ? 1 : 0;
+        }
+        return Step::Continue;
     case kIdSeekHead: {
         seekAble = true;
         if (owner != nullptr) {
             owner->seekAble = true;
         }
-        auto seekHead = std::make_unique<EBMLSeekHead>();
-        child.ParseChild(*seekHead);
-        seekHeads.push_back(std::move(seekHead));
+        child.ParseAppend(seekHeads);
         return Step::Continue;
     }
-    case kIdInfo: {
-        auto info = std::make_unique<EBMLInfo>();
-        child.ParseChild(*info);
-        infoList.push_back(std::move(info));
+    case kIdInfo:
+        child.ParseAppend(infoList);
         return Step::Continue;
-    }
     case kIdCues:
         if (!cueList.empty()) {
             child.Skip();
         } else {
-            auto cue = std::make_unique<EBMLCue>();
-            child.ParseChild(*cue);
-            cueList.push_back(std::move(cue));
+            child.ParseAppend(cueList);
         }
         return Step::Continue;
     case kIdChapters:
@@ -289,9 +278,7 @@ void EBMLSegment::ReadCuesThroughSeekHeads(CBitStreamParser* stream)
             stream->Seek(dataPosition + static_cast<int64_t>(seek->seekPosition), 0);
             if (EBML::PeekID(stream) == kIdCues) {
                 ElementBody child(stream, kIdCues);
-                auto cue = std::make_unique<EBMLCue>();
-                child.ParseChild(*cue);
-                cueList.push_back(std::move(cue));
+                child.ParseAppend(cueList);
             }
             return;
         }

@@ -105,21 +105,6 @@ uint32_t EBMLTrackTranslate::Parse(CBitStreamParser* stream)
     });
 }
 
-namespace {
-
-// Creates the settings object on its element's first occurrence; a repeated
-// element is parsed into the same object and updates it.
-template <class Settings>
-void ParseSettings(ElementBody& child, std::unique_ptr<Settings>& settings)
-{
-    if (!settings) {
-        settings = std::make_unique<Settings>();
-    }
-    child.ParseChild(*settings);
-}
-
-} // namespace
-
 uint32_t EBMLTrackEntry::Parse(CBitStreamParser* stream)
 {
     // TrackTranslate is not among the handled children: the translation
@@ -199,13 +184,13 @@ uint32_t EBMLTrackEntry::Parse(CBitStreamParser* stream)
             trackOverlay = child.ReadUInt32();
             return true;
         case kIdVideo:
-            ParseSettings(child, video);
+            child.ParseInto(video);
             return true;
         case kIdAudio:
-            ParseSettings(child, audio);
+            child.ParseInto(audio);
             return true;
         case kIdContentEncodings:
-            ParseSettings(child, contentEncodings);
+            child.ParseInto(contentEncodings);
             return true;
         case kIdTrackEntryExtC0:
         case kIdTrackEntryExtC1:
@@ -228,9 +213,7 @@ uint32_t EBMLTrack::Parse(CBitStreamParser* stream)
         if (child.Id() != kIdTrackEntry) {
             return false;
         }
-        auto entry = std::make_unique<EBMLTrackEntry>();
-        child.ParseChild(*entry);
-        entries.push_back(std::move(entry));
+        child.ParseAppend(entries);
         return true;
     });
 }
