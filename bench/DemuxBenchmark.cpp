@@ -1,0 +1,172 @@
+// Load, playback and seek costs over synthetic audio+video files of growing
+// length, held in memory. Besides time, each benchmark reports what the
+// library asked of the host (bytes read, reader calls) per load, per frame
+// or per seek: those counts are what stays small on a slow device.
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <unistd.h>
+
+#include "MatroskaBuilder.h"
+#include "MemoryReader.h"
+#include "api/ZolvdmxHandle.h"
+
+namespace {
+
+using namespace ebml;
+
+constexpr int64_t kSecond = 10000000;
+
+// Clusters of one second: 25 video frames of 2 KB (a key frame first) and
+// 47 AAC-sized audio frames of 300 bytes, with Cues on every cluster.
+Bytes SyntheticFile(int seconds)
+{
+    std::vector<Bytes> children{mkv::SeekHeadFor(mkv::kCues, 0), mkv::Info(1000000, seconds * 1000.0),
+                                mkv::Tracks({mkv::VideoTrack(1, "V_MPEG4/ISO/ASP", 320, 240),
+                                             mkv::AudioTrack(2, "A_AC3")})};
+    std::vector<mkv::CueEntry> cues;
+    uint64_t offset = Cat(children).size();
+    for (int s = 0; s < seconds; ++s) {
+        cues.push_back({static_cast<uint64_t>(s) * 1000, 1, offset});
+        std::vector<Bytes> blocks;
+        for (int v = 0, a = 0; v < 25 || a < 47;) {
+            if (v < 25 && (a >= 47 || v * 40 <= a * 21)) {
+                blocks.push_back(SimpleBlock(1, static_cast<int16_t>(v * 40), v == 0 ? 0x80 : 0x00, Bytes(2048, 1)));
+                ++v;
+            } else {
+                blocks.push_back(SimpleBlock(2, static_cast<int16_t>(a * 21), 0x80, Bytes(300, 2)));
+                ++a;
+            }
+        }
+        children.push_back(mkv::Cluster(static_cast<uint64_t>(s) * 1000, blocks));
+        offset += children.back().size();
+    }
+    children[0] = mkv::SeekHeadFor(mkv::kCues, offset);
+    children.push_back(mkv::Cues(cues));
+    return mkv::File(children);
+}
+
+// Keeps the library's own stdout lines out of the benchmark report.
+class QuietStdout {
+public:
+    QuietStdout()
+    {
+        std::fflush(stdout);
+        saved = dup(1);
+        FILE* null = std::fopen("/dev/null", "w");
+        dup2(fileno(null), 1);
+        std::fclose(null);
+    }
+    ~QuietStdout()
+    {
+        std::fflush(stdout);
+        dup2(saved, 1);
+        close(saved);
+    }
+
+private:
+    int saved;
+};
+
+struct Handle {
+    explicit Handle(MemoryReader& host)
+    {
+        API_ZOLVDMX_Create(&handle, host.Callbacks());
+        QuietStdout quiet;
+        API_ZOLVDMX_Load(handle, host.Name());
+    }
+    ~Handle()
+    {
+        QuietStdout quiet;
+        API_ZOLVDMX_Destroy(handle);
+    }
+    ZOLVDMX_HANDLE_T* handle = nullptr;
+};
+
+MemoryReader& HostFor(int seconds)
+{
+    static std::map<int, std::unique_ptr<MemoryReader>> hosts;
+    auto& host = hosts[seconds];
+    if (!host) {
+        host = std::make_unique<MemoryReader>(SyntheticFile(seconds));
+        host->logging = false;
+    }
+    return *host;
+}
+
+void BM_Load(benchmark::State& state)
+{
+    MemoryReader& host = HostFor(static_cast<int>(state.range(0)));
+    int64_t bytes = 0;
+    for (auto _ : state) {
+        host.bytesDelivered = 0;
+        Handle loaded(host);
+        bytes = host.bytesDelivered;
+    }
+    state.counters["file_KB"] = static_cast<double>(host.bytes.size()) / 1024;
+    state.counters["read_KB_per_load"] = static_cast<double>(bytes) / 1024;
+}
+BENCHMARK(BM_Load)->Arg(60)->Arg(600)->Arg(1800)->Unit(benchmark::kMillisecond);
+
+void BM_PlayAll(benchmark::State& state)
+{
+    MemoryReader& host = HostFor(static_cast<int>(state.range(0)));
+    std::vector<uint8_t> buffer(320 * 240 * 2);
+    int64_t frames = 0;
+    int64_t calls = 0;
+    size_t listed = 0;
+    for (auto _ : state) {
+        Handle loaded(host);
+        host.callCount = 0;
+        frames = 0;
+        for (bool more = true; more;) {
+            more = false;
+            for (int32_t track : {0, 1}) {
+                ZOLVDMX_MEDIA_SAMPLE_T sample;
+                std::memset(&sample, 0, sizeof sample);
+                sample.buffer = buffer.data();
+                if (API_ZOLVDMX_GetNextMediaSample(loaded.handle, track, &sample) == ZOLVDMX_OK) {
+                    ++frames;
+                    more = true;
+                }
+            }
+        }
+        calls = host.callCount;
+        listed = 0;
+        for (const auto& cluster : loaded.handle->demux->matroska.segments[0]->clusters) {
+            listed += cluster->blockGroups.empty() ? 0 : 1;
+        }
+    }
+    state.counters["frames"] = static_cast<double>(frames);
+    state.counters["reader_calls_per_frame"] = static_cast<double>(calls) / static_cast<double>(frames);
+    state.counters["clusters_listed_at_end"] = static_cast<double>(listed);
+    state.SetItemsProcessed(state.iterations() * frames);
+}
+BENCHMARK(BM_PlayAll)->Arg(60)->Arg(600)->Unit(benchmark::kMillisecond);
+
+void BM_Seek(benchmark::State& state)
+{
+    int seconds = static_cast<int>(state.range(0));
+    bool withCues = state.range(1) != 0;
+    MemoryReader& host = HostFor(seconds);
+    Handle loaded(host);
+    if (!withCues) {
+        loaded.handle->demux->matroska.segments[0]->cueList.clear();
+    }
+    int64_t target = 1;
+    int64_t bytes = 0;
+    for (auto _ : state) {
+        target = (target * 7919) % (static_cast<int64_t>(seconds - 1) * kSecond) + 1;
+        int64_t result = 0;
+        host.bytesDelivered = 0;
+        API_ZOLVDMX_Seek(loaded.handle, 0, target, &result);
+        bytes += host.bytesDelivered;
+        benchmark::DoNotOptimize(result);
+    }
+    state.counters["read_KB_per_seek"] = static_cast<double>(bytes) / 1024 / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_Seek)->Args({600, 1})->Args({600, 0})->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+BENCHMARK_MAIN();
