@@ -6,8 +6,9 @@
 #include <algorithm>
 #include <cstring>
 
-LoadedFile::LoadedFile(std::vector<uint8_t> bytes) : host(std::move(bytes))
+LoadedFile::LoadedFile(std::vector<uint8_t> bytes, bool logCalls) : host(std::move(bytes))
 {
+    host.logging = logCalls;
     EXPECT_EQ(API_ZOLVDMX_Create(&handle, host.Callbacks()), ZOLVDMX_OK);
     testing::internal::CaptureStdout(); // the load-time line
     loadStatus = API_ZOLVDMX_Load(handle, host.Name());
@@ -39,10 +40,16 @@ Sample LoadedFile::Next(int32_t track, size_t bufferSize)
     if (bufferSize == 0) {
         bufferSize = std::max<size_t>(Format(track).maxSampleSize, 1);
     }
-    std::vector<uint8_t> buffer(bufferSize);
+    // An allocation of exactly the size asked for, so that the sanitizer
+    // catches a write past it; kept while the size stays the same.
+    if (bufferSize != sampleBufferSize) {
+        sampleBuffer = std::make_unique<uint8_t[]>(bufferSize);
+        sampleBufferSize = bufferSize;
+    }
+    uint8_t* buffer = sampleBuffer.get();
     ZOLVDMX_MEDIA_SAMPLE_T record;
     std::memset(&record, 0xA5, sizeof record);
-    record.buffer = buffer.data();
+    record.buffer = buffer;
     record.size = 0;
     Sample sample;
     sample.status = API_ZOLVDMX_GetNextMediaSample(handle, track, &record);
@@ -51,7 +58,7 @@ Sample LoadedFile::Next(int32_t track, size_t bufferSize)
     sample.sync = record.syncPoint;
     sample.reserved2 = record.reserved2;
     if (sample.status == ZOLVDMX_OK) {
-        sample.bytes.assign(buffer.begin(), buffer.begin() + record.size);
+        sample.bytes.assign(buffer, buffer + record.size);
     }
     return sample;
 }

@@ -5,6 +5,7 @@
 #define MKV_TESTS_SUPPORT_LOADEDFILE_H
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,7 +24,8 @@ struct Sample {
 
 class LoadedFile {
 public:
-    explicit LoadedFile(std::vector<uint8_t> bytes);
+    // logCalls false: the host keeps no call log (long runs).
+    explicit LoadedFile(std::vector<uint8_t> bytes, bool logCalls = true);
     ~LoadedFile();
     LoadedFile(const LoadedFile&) = delete;
     LoadedFile& operator=(const LoadedFile&) = delete;
@@ -41,6 +43,10 @@ public:
 
     MemoryReader host;
     ZOLVDMX_HANDLE_T* handle = nullptr;
+
+private:
+    std::unique_ptr<uint8_t[]> sampleBuffer;
+    size_t sampleBufferSize = 0;
 };
 
 inline std::string Md5Hex(const std::vector<uint8_t>& bytes)
