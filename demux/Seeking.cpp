@@ -15,6 +15,14 @@ constexpr double kEndFactor = 10000.0;
 // Enough bytes for any block header: an 8-byte track number, timecode, flags.
 constexpr uint32_t kBlockHeaderBytes = 11;
 
+// The past-the-end limit: the duration times the end factor, truncated; a
+// limit beyond the 64-bit range is never reached.
+int64_t EndLimit(double fileDuration)
+{
+    double limit = fileDuration * kEndFactor;
+    return limit < 9.2e18 ? static_cast<int64_t>(limit) : INT64_MAX;
+}
+
 } // namespace
 
 struct KelmMKVDemux::SeekTarget {
@@ -287,7 +295,7 @@ uint32_t KelmMKVDemux::DemuxSeek(int32_t track, int64_t& time)
     } else if (requested <= 0) {
         SeekToStart(cursor);
         FillSeekCache(cursor, requested);
-    } else if (fileDuration > 0.0 && requested >= static_cast<int64_t>(fileDuration * kEndFactor)) {
+    } else if (fileDuration > 0.0 && requested >= EndLimit(fileDuration)) {
         PlaceCursorAtEnd(cursor);
         FillSeekCache(cursor, requested);
     } else {

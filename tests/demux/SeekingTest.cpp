@@ -171,12 +171,16 @@ TEST(Seeking, StartAndEndOfTheFile)
     EXPECT_EQ(SeekAndRead(file, 0, 0).second, 0);
 }
 
-TEST(Seeking, AFileWithoutDurationStillSeeks)
+TEST(Seeking, AFileWithoutUsableDurationStillSeeks)
 {
-    SeekFileLayout layout;
-    layout.durationMs = 0.0;
-    LoadedFile file(BuildSeekFile(layout));
-    EXPECT_EQ(SeekAndRead(file, 0, 21 * kSecond / 10).second, 3);
+    // No Duration at all, or one so large that ten thousand times it leaves
+    // the 64-bit range: neither makes every seek "past the end".
+    for (double duration : {0.0, 1e300}) {
+        SeekFileLayout layout;
+        layout.durationMs = duration;
+        LoadedFile file(BuildSeekFile(layout));
+        EXPECT_EQ(SeekAndRead(file, 0, 21 * kSecond / 10).second, 3) << duration;
+    }
 }
 
 TEST(Seeking, OnlyVideoAndAudioTracksSeek)
