@@ -152,7 +152,9 @@ bool KelmMKVDemux::SeekWithCues(_tagMKVReadCursor& cursor, int64_t requested, in
             EBMLBlock& first = *group.blocks.front();
             for (int32_t b = 0; b < n; ++b) {
                 EBMLBlock& candidate = *group.blocks[static_cast<size_t>(b)];
-                if (!ReadBlockHeader(parser, candidate)) {
+                // Only the group's first block (it gives the time) and the
+                // master track's blocks need their headers.
+                if ((b > 0 && candidate.trackNumber != cueTrack) || !ReadBlockHeader(parser, candidate)) {
                     continue;
                 }
                 int64_t t = BlockTime(segment, cluster, first);
@@ -164,16 +166,20 @@ bool KelmMKVDemux::SeekWithCues(_tagMKVReadCursor& cursor, int64_t requested, in
                 }
                 found = true;
                 if (!chosen || IsKeyFrame(group, candidate)) {
+                    EBMLCluster* previous = target.cluster;
                     target = SeekTarget{&cluster, g, b, n};
                     targetTime = t;
+                    if (previous != nullptr && previous != &cluster) {
+                        ReleaseIfUnused(previous);
+                    }
                 }
                 if (IsKeyFrame(group, candidate)) {
                     chosen = true;
                 }
             }
             if (chosen) {
-                // Once a key frame is chosen, a cluster is examined only up to
-                // its first block group that holds blocks.
+                // Groups are examined until a master key frame is chosen; after
+                // that, each later cluster only up to its first group with blocks.
                 break;
             }
         }
