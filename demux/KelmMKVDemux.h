@@ -147,10 +147,25 @@ private:
     // Reads a block's payload through the cursor's reader and splits it;
     // false when it yields no frame (bytes missing, bad lace header).
     bool SplitBlock(CBitStreamParser* parser, EBMLBlock& block);
-    // The next block of the track at or after (groupIndex, blockIndex) in a
-    // cluster; leaves the indexes one past it.
-    EBMLBlock* SearchBlock(_tagMKVReadCursor& cursor, EBMLCluster& cluster, int32_t& groupIndex,
-                           int32_t& blockIndex, int32_t& blockCount, uint32_t trackNumber);
+    // One of a cursor's two positions (current or look-ahead), by reference
+    // to its fields, so both move through one piece of code.
+    struct Position {
+        EBMLCluster*& cluster;
+        int32_t& clusterIndex;
+        int32_t& clusterCount;
+        int32_t& groupCount;
+        int32_t& groupIndex;
+        int32_t& blockIndex;
+        int32_t& blockCount;
+    };
+    static Position Current(_tagMKVReadCursor& cursor);
+    static Position LookAhead(_tagMKVReadCursor& cursor);
+    // Moves a position to the next cluster and lists it; false (the position
+    // left at the end) when the Segment has no further cluster.
+    bool AdvanceCluster(_tagMKVReadCursor& cursor, Position at);
+    // The next block of the track at or after the position in its cluster,
+    // split into frames; leaves the position one past it.
+    EBMLBlock* SearchBlock(_tagMKVReadCursor& cursor, Position at, uint32_t trackNumber);
 
     // Seeking helpers (Seeking.cpp).
     struct SeekTarget;

@@ -96,22 +96,49 @@ bool KelmMKVDemux::SplitBlock(CBitStreamParser* parser, EBMLBlock& block)
     return block.HasFrames();
 }
 
-EBMLBlock* KelmMKVDemux::SearchBlock(_tagMKVReadCursor& cursor, EBMLCluster& cluster, int32_t& groupIndex,
-                                     int32_t& blockIndex, int32_t& blockCount, uint32_t trackNumber)
+KelmMKVDemux::Position KelmMKVDemux::Current(_tagMKVReadCursor& cursor)
 {
-    int32_t groupCount = static_cast<int32_t>(cluster.blockGroups.size());
-    while (groupIndex < groupCount) {
-        EBMLBlockGroup& group = *cluster.blockGroups[static_cast<size_t>(groupIndex)];
-        blockCount = static_cast<int32_t>(group.blocks.size());
-        while (blockIndex < blockCount) {
-            EBMLBlock& candidate = *group.blocks[static_cast<size_t>(blockIndex)];
-            blockIndex += 1;
+    return {cursor.cluster,    cursor.clusterIndex, cursor.clusterCount, cursor.groupCount,
+            cursor.groupIndex, cursor.blockIndex,   cursor.blockCount};
+}
+
+KelmMKVDemux::Position KelmMKVDemux::LookAhead(_tagMKVReadCursor& cursor)
+{
+    return {cursor.nextCluster,    cursor.nextClusterIndex, cursor.nextClusterCount, cursor.nextGroupCount,
+            cursor.nextGroupIndex, cursor.nextBlockIndex,   cursor.nextBlockCount};
+}
+
+bool KelmMKVDemux::AdvanceCluster(_tagMKVReadCursor& cursor, Position at)
+{
+    if (!EnsureClusterCount(cursor, at.clusterIndex + 1)) {
+        at.clusterIndex = at.clusterCount; // the end of the Segment
+        return false;
+    }
+    at.clusterIndex += 1;
+    SetCluster(at.cluster, cursor.segment->clusters[static_cast<size_t>(at.clusterIndex)].get());
+    at.cluster->ParseBlockData(cursor.parser.get());
+    at.groupCount = static_cast<int32_t>(at.cluster->blockGroups.size());
+    at.blockIndex = 0;
+    at.groupIndex = 0;
+    return true;
+}
+
+EBMLBlock* KelmMKVDemux::SearchBlock(_tagMKVReadCursor& cursor, Position at, uint32_t trackNumber)
+{
+    at.cluster->ParseBlockData(cursor.parser.get());
+    at.groupCount = static_cast<int32_t>(at.cluster->blockGroups.size());
+    while (at.groupIndex < at.groupCount) {
+        EBMLBlockGroup& group = *at.cluster->blockGroups[static_cast<size_t>(at.groupIndex)];
+        at.blockCount = static_cast<int32_t>(group.blocks.size());
+        while (at.blockIndex < at.blockCount) {
+            EBMLBlock& candidate = *group.blocks[static_cast<size_t>(at.blockIndex)];
+            at.blockIndex += 1;
             if (candidate.trackNumber == trackNumber && SplitBlock(cursor.parser.get(), candidate)) {
                 return &candidate;
             }
         }
-        blockIndex = 0;
-        groupIndex += 1;
+        at.blockIndex = 0;
+        at.groupIndex += 1;
     }
     return nullptr;
 }
@@ -126,7 +153,6 @@ uint32_t KelmMKVDemux::FindSamples(int32_t track)
     _tagMKVReadCursor& cursor = *found;
     EBMLSegment& segment = *cursor.segment;
     uint32_t trackNumber = entry->trackNumber;
-    CBitStreamParser* parser = cursor.parser.get();
 
     // The current position: the next block of the track with frames.
     while (cursor.block == nullptr) {
@@ -135,22 +161,11 @@ uint32_t KelmMKVDemux::FindSamples(int32_t track)
                 return kStatusEndOfTrack;
             }
             SetCluster(cursor.cluster, segment.clusters[static_cast<size_t>(cursor.clusterIndex)].get());
-        }
-        if (!cursor.cluster->IsParsed()) {
-            cursor.cluster->ParseBlockData(parser);
-            cursor.groupCount = static_cast<int32_t>(cursor.cluster->blockGroups.size());
-        } else if (cursor.groupIndex >= cursor.groupCount) {
+        } else if (cursor.cluster->IsParsed() && cursor.groupIndex >= cursor.groupCount) {
             // This cluster is done (an empty or cut-off one included): the next.
-            if (!EnsureClusterCount(cursor, cursor.clusterIndex + 1)) {
-                cursor.clusterIndex = cursor.clusterCount;
+            if (!AdvanceCluster(cursor, Current(cursor))) {
                 return kStatusEndOfTrack;
             }
-            cursor.clusterIndex += 1;
-            SetCluster(cursor.cluster, segment.clusters[static_cast<size_t>(cursor.clusterIndex)].get());
-            cursor.cluster->ParseBlockData(parser);
-            cursor.groupCount = static_cast<int32_t>(cursor.cluster->blockGroups.size());
-            cursor.blockIndex = 0;
-            cursor.groupIndex = 0;
             if (cursor.clusterIndex > cursor.nextClusterIndex) {
                 cursor.nextClusterCount = cursor.clusterCount;
                 cursor.nextClusterIndex = cursor.clusterIndex;
@@ -160,11 +175,8 @@ uint32_t KelmMKVDemux::FindSamples(int32_t track)
                 cursor.nextBlock = nullptr;
                 SetCluster(cursor.nextCluster, cursor.cluster);
             }
-            continue;
         }
-        cursor.groupCount = static_cast<int32_t>(cursor.cluster->blockGroups.size());
-        cursor.block = SearchBlock(cursor, *cursor.cluster, cursor.groupIndex, cursor.blockIndex,
-                                   cursor.blockCount, trackNumber);
+        cursor.block = SearchBlock(cursor, Current(cursor), trackNumber);
     }
 
     // The look-ahead position: the next block of the track after it.
@@ -175,22 +187,11 @@ uint32_t KelmMKVDemux::FindSamples(int32_t track)
     cursor.nextBlockCount = cursor.blockCount;
     cursor.nextBlockIndex = cursor.blockIndex;
     while (cursor.nextBlock == nullptr) {
-        if (cursor.nextCluster->IsParsed() && cursor.nextGroupIndex >= cursor.nextGroupCount) {
-            if (!EnsureClusterCount(cursor, cursor.nextClusterIndex + 1)) {
-                cursor.nextClusterIndex = cursor.nextClusterCount;
-                return kStatusEndOfTrack;
-            }
-            cursor.nextClusterIndex += 1;
-            SetCluster(cursor.nextCluster, segment.clusters[static_cast<size_t>(cursor.nextClusterIndex)].get());
-            cursor.nextCluster->ParseBlockData(parser);
-            cursor.nextGroupCount = static_cast<int32_t>(cursor.nextCluster->blockGroups.size());
-            cursor.nextBlockIndex = 0;
-            cursor.nextGroupIndex = 0;
+        if (cursor.nextCluster->IsParsed() && cursor.nextGroupIndex >= cursor.nextGroupCount &&
+            !AdvanceCluster(cursor, LookAhead(cursor))) {
+            return kStatusEndOfTrack;
         }
-        cursor.nextCluster->ParseBlockData(parser);
-        cursor.nextGroupCount = static_cast<int32_t>(cursor.nextCluster->blockGroups.size());
-        cursor.nextBlock = SearchBlock(cursor, *cursor.nextCluster, cursor.nextGroupIndex, cursor.nextBlockIndex,
-                                       cursor.nextBlockCount, trackNumber);
+        cursor.nextBlock = SearchBlock(cursor, LookAhead(cursor), trackNumber);
     }
     return kStatusOk;
 }

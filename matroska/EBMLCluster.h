@@ -34,7 +34,7 @@ public:
     uint32_t ReadTimecode(CBitStreamParser* reader);
     // Forgets the listed block groups; the next ParseBlockData lists again.
     void ReleaseBlocks();
-    bool IsParsed() const { return bodyParsed; }
+    bool IsParsed() const { return bodyParsed || !blockGroups.empty(); }
 
     uint32_t timecode = 0; // Segment timecode ticks
     std::vector<std::unique_ptr<EBMLBlockGroup>> blockGroups;
