@@ -1,15 +1,11 @@
 #!/usr/bin/env python3
-"""End-to-end tests of mkvdemux on the real files in tests/data.
-
-Every expected value comes from the tables beside those files (written from
-mkvinfo and ffprobe, see tests/data/README.md) or from ffprobe itself, never
-from the library. Run one group:
+"""End-to-end tests of mkvdemux on the real files in tests/data, against the
+tables beside them (see tests/data/README.md) and ffprobe, never the library.
 
     mkvdemux_test.py --tool PATH --data DIR GROUP [-- EMULATOR ARGS...]
 
-GROUP is info, packets, seek, extract, extract_ffprobe or command_line. The
-optional emulator command (qemu-arm -L ... in a cross build) runs the tool.
-The ffprobe group needs MKV_TOOL_FFPROBE in the environment.
+GROUP is info, packets, seek, extract, extract_ffprobe (needs MKV_TOOL_FFPROBE
+in the environment) or command_line.
 """
 import csv
 import hashlib
@@ -26,8 +22,7 @@ EMULATOR = []
 
 FILES = ["h264_aac", "mpeg4_mp3", "theora_vorbis", "h264_aac_manyclusters", "ac3_only"]
 
-# Matroska CodecID -> the codec the library reports: a four-character code
-# for video, a WAVE format tag for audio.
+# CodecID -> the reported codec: a four-character code or a WAVE format tag.
 CODECS = {
     "V_MPEG4/ISO/AVC": ("AVC1", "H.264"),
     "V_MPEG4/ISO/ASP": ("MP4V", "MPEG-4 Visual"),
@@ -260,7 +255,10 @@ def parse_adts(stream):
 
 
 class ExtractCase(unittest.TestCase):
-    """Extracts into a scratch directory."""
+    def setUp(self):
+        scratch = tempfile.TemporaryDirectory()
+        self.addCleanup(scratch.cleanup)
+        self.work = scratch.name
 
     def extract(self, name, track, *extra):
         out = os.path.join(self.work, f"{name}.{track}")
@@ -269,16 +267,9 @@ class ExtractCase(unittest.TestCase):
         with open(out, "rb") as stream:
             return stream.read(), result.stderr.decode()
 
-    def setUp(self):
-        self.scratch = tempfile.TemporaryDirectory()
-        self.work = self.scratch.name
-
-    def tearDown(self):
-        self.scratch.cleanup()
-
 
 class Extract(ExtractCase):
-    def test_h264_is_the_configuration_then_every_frame(self):
+    def test_h264_is_the_configuration_then_every_frame_and_aac_gets_adts_headers(self):
         for name in ["h264_aac", "h264_aac_manyclusters"]:
             with self.subTest(file=name):
                 track, config = read_h264_config(name)
@@ -286,19 +277,14 @@ class Extract(ExtractCase):
                 rows = packet_rows(name)[track]
                 self.assertTrue(stream.startswith(config))
                 self.assertEqual(len(stream), len(config) + sum(int(r["size"]) for r in rows))
-                # The first frame follows the configuration unchanged.
-                first = stream[len(config):len(config) + int(rows[0]["size"])]
+                first = stream[len(config):len(config) + int(rows[0]["size"])]  # unchanged
                 self.assertEqual(hashlib.md5(first).hexdigest(), rows[0]["md5"])
 
-    def test_aac_frames_each_get_an_adts_header(self):
-        for name in ["h264_aac", "h264_aac_manyclusters"]:
-            with self.subTest(file=name):
-                stream, _ = self.extract(name, 1)
-                rows = packet_rows(name)[1]
-                payloads, headers = parse_adts(stream)
+                payloads, headers = parse_adts(self.extract(name, 1)[0])
                 rate = int(float(read_table(name, ".tracks.tsv")[1]["sampling_frequency"]))
                 self.assertEqual(headers, {(1, AAC_FREQUENCY_INDEX[rate], 2)})  # LC, stereo
-                self.assertEqual([hashlib.md5(p).hexdigest() for p in payloads], [r["md5"] for r in rows])
+                self.assertEqual([hashlib.md5(p).hexdigest() for p in payloads],
+                                 [r["md5"] for r in packet_rows(name)[1]])
 
     def test_other_codecs_are_the_frames_back_to_back(self):
         # file, track, whether a warning is due
