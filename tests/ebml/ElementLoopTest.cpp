@@ -24,8 +24,7 @@ using ebml::Str;
 using ebml::UInt;
 using ebml::UnknownSizeElement;
 
-// File-order IDs used below: a parent that handles TrackNumber (D7) by
-// reading it, FlagLacing (9C) without touching the body, and nothing else.
+// A parent that reads TrackNumber (D7), takes FlagLacing (9C) unread, and nothing else.
 constexpr uint32_t kParent = 0xAE;
 constexpr uint32_t kHandled = 0xD7;
 constexpr uint32_t kHandledUnread = 0x9C;
@@ -50,8 +49,7 @@ public:
     std::vector<uint32_t> values;
 };
 
-// A Void of four bytes. An element needs four bytes after its start to be
-// peeked, so a short element at the very end is followed by this.
+// A four-byte Void: a peek needs four bytes, so a short last element is followed by this.
 const Bytes kPadding = Element(0xEC, {0, 0});
 
 // Reads the parent's header as an enclosing element does, then its children.
@@ -85,12 +83,10 @@ TEST(ChildLoop, UnhandledChildrenAreSkippedOnlyInsideAKnownParentSize)
          Cat({Master(kParent, {handled1}), other, handled2}), {1}, 2 + 3},
         {"unknown-size parent ends at its first unhandled child",
          UnknownSizeElement(kParent, Cat({handled1, other, handled2})), {1}, 1 + 8 + 3},
-        // AE 88 | D7 81 01 | 53 6E 86 'abcdef': the declared 8 bytes end
-        // inside the unhandled child's payload.
+        // AE 88 | D7 81 01 | 53 6E 86 'abcdef'
         {"unhandled child running past the declared end ends the parent",
          Cat({Id(kParent), Size(8), handled1, Str(kOther, "abcdef"), handled2}), {1}, 2 + 3},
-        // AE 85 | D7 81 01 | 53 6E, and there the parent ends: the
-        // unhandled child's size byte 81 lies past the declared end.
+        // AE 85 | D7 81 01 | 53 6E, then the size byte 81 past the declared end
         {"unhandled child whose header crosses the declared end ends the parent",
          Cat({Id(kParent), Size(5), handled1, {0x53, 0x6E}, {0x81, 0x00}, handled2}), {1}, 2 + 3},
         {"unhandled child with a size byte 00 ends the parent",
@@ -117,14 +113,11 @@ TEST(ChildLoop, UnhandledChildrenAreSkippedOnlyInsideAKnownParentSize)
 
 TEST(ChildLoop, LeavesTheHostStreamAtTheChildItDoesNotTake)
 {
-    // AE 86 | D7 81 01 | 53 6E 86 ...: the unhandled child overruns the
-    // parent, so the loop puts the stream back where that child starts.
-    Bytes file = Cat({Id(kParent), Size(6), UInt(kHandled, 1), Str(kOther, "abcdef")});
-    HostStream source(file);
+    // AE 86 | D7 81 01 | 53 6E 86 ...: the host seeks back to the overrunning child.
+    HostStream source(Cat({Id(kParent), Size(6), UInt(kHandled, 1), Str(kOther, "abcdef")}));
     NoCachingFileStreamParser& stream = source.stream;
     Probe parent;
-    ElementBody body(&stream, EBML::PeekID(&stream));
-    body.ParseChild(parent);
+    ParseParent(stream, parent);
     EXPECT_EQ(parent.values, (std::vector<uint32_t>{1}));
     EXPECT_EQ(stream.Tell(), 5);
     EXPECT_EQ(EBML::PeekID(&stream), HeldId(kOther));
@@ -141,7 +134,6 @@ TEST(ElementBody, ParseChildRecordsWhereThePayloadIsAndWhetherItsSizeIsKnown)
     const Case cases[] = {
         {Cat({Element(0xEC, {0}), Master(kParent, {UInt(kHandled, 1)}), kPadding}), 5, 3, true},
         {Cat({Element(0xEC, {0}), Master(kParent, {UInt(kHandled, 1)}, 4), kPadding}), 8, 3, true},
-        // Unknown size: the parent runs to the end of the source.
         {Cat({Element(0xEC, {0}), UnknownSizeElement(kParent, UInt(kHandled, 1)), kPadding}), 12, 7, false},
     };
     for (const Case& c : cases) {
@@ -172,10 +164,8 @@ TEST(ElementBody, IntegerPayloadsKeepTheirLowBitsAndConsumeEveryByte)
          0xEEEEEEEE0A0B0C0Dull},
         {"beyond the scratch area", Cat({ebml::Filler(1022, 0xEE), {1, 2, 3, 4, 5, 6, 7, 8}}), 0x05060708u,
          0x0102030405060708ull},
-        {"far beyond the scratch area", Cat({ebml::Filler(70000, 0xEE), {0, 0, 0, 0, 0, 0, 0, 42}}), 42u, 42ull},
     };
     for (const Case& c : cases) {
-        // The payload as a TrackNumber, then a FlagLacing of 7.
         const Bytes file = Cat({Element(kHandled, c.payload), UInt(kHandledUnread, 7), kPadding});
         for (bool wide : {false, true}) {
             CBitStreamParser stream = MemoryStream(file);
@@ -200,10 +190,8 @@ TEST(ElementBody, FloatPayloadsOfFourAndEightBytesAreBigEndian)
     };
     const Case cases[] = {
         {{0x3F, 0xC0, 0x00, 0x00}, 1.5},
-        {{0x47, 0x3B, 0x80, 0x00}, 48000.0},
         {{0x40, 0x09, 0x21, 0xFB, 0x54, 0x44, 0x2D, 0x18}, 3.141592653589793},
-        {{0x40, 0x38, 0xF9, 0xDB, 0x22, 0xD0, 0xE5, 0x60}, 24.976},
-        {{}, 0.0}, // a valid empty float element
+        {{}, 0.0},
     };
     for (const Case& c : cases) {
         const Bytes file = Cat({Element(0xB5, c.payload), UInt(kHandledUnread, 7), kPadding});
