@@ -1,5 +1,5 @@
-// Value elements: integers of any payload width, dates, binary payloads and
-// strings, each reading exactly its payload.
+// Value elements: integers of any payload width, binary payloads and strings,
+// each reading exactly its payload.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -15,8 +15,7 @@
 
 namespace {
 
-// The payload followed by a marker byte 5A, so a test can check that the
-// parse consumed exactly the payload.
+// The payload, then a marker byte 5A that shows the parse consumed exactly the payload.
 CBitStreamParser PayloadThenMarker(const Bytes& payload)
 {
     return MemoryStream(ebml::Cat({payload, {0x5A}}));
@@ -44,13 +43,10 @@ TEST(EBMLUnsignedLong, ReadsBigEndianPayloadsOfAnyWidth)
     };
     const Case cases[] = {
         {{0x01, 0x00}, 256},
-        {{0x00, 0x00, 0x00, 0x00, 0x00, 0x0F, 0x42, 0x40}, 1000000},
         {{}, 0},
-        {{0xFF}, 255},
         {{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, UINT64_MAX},
         // Longer than 8 bytes: the last eight (the low bits) are kept.
-        {{0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A}, 0x030405060708090Aull},
-        {{0xFF, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x2A}, 42},
+        {{0xFF, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A}, 0x030405060708090Aull},
     };
     for (const Case& c : cases) {
         CBitStreamParser stream = PayloadThenMarker(c.payload);
@@ -69,9 +65,7 @@ TEST(EBMLSignedLong, SignExtendsFromThePayloadWidth)
     };
     const Case cases[] = {
         {{0xFF}, -1},
-        {{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFE}, -2},
         {{0x7F}, 127},
-        {{0x80}, -128},
         {{0x00, 0xFF}, 255},
         {{0x80, 0x00}, -32768},
         {{0xFF, 0xFF, 0xFE}, -2},
@@ -79,7 +73,6 @@ TEST(EBMLSignedLong, SignExtendsFromThePayloadWidth)
         {{}, 0},
         // Longer than 8 bytes: the last eight are the value.
         {{0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFE}, -2},
-        {{0xFF, 0xFF, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x05}, 5},
     };
     for (const Case& c : cases) {
         CBitStreamParser stream = PayloadThenMarker(c.payload);
@@ -88,33 +81,7 @@ TEST(EBMLSignedLong, SignExtendsFromThePayloadWidth)
         EXPECT_EQ(value.Parse(&stream, static_cast<int64_t>(c.payload.size())), 0u);
         EXPECT_EQ(static_cast<long long>(value), c.value) << c.payload.size();
         EXPECT_EQ(stream.GetByte(), 0x5A) << c.payload.size();
-
-        CBitStreamParser again = PayloadThenMarker(c.payload);
-        EBMLDate date;
-        date.Parse(&again, static_cast<int64_t>(c.payload.size()));
-        EXPECT_EQ(static_cast<long long>(date), c.value) << c.payload.size();
     }
-}
-
-TEST(EBMLUnsignedLong, LongPayloadOverTheHostKeepsTheStreamInStep)
-{
-    // 1030 payload bytes, the last eight 01..08, then a marker.
-    Bytes file = ebml::Cat({ebml::Filler(1022, 0xEE), {1, 2, 3, 4, 5, 6, 7, 8, 0x5A}});
-    HostStream source(file);
-    NoCachingFileStreamParser& stream = source.stream;
-    EBMLUnsignedLong value;
-    value.Parse(&stream, 1030);
-    EXPECT_EQ(static_cast<unsigned long long>(value), 0x0102030405060708ull);
-    EXPECT_EQ(stream.Tell(), 1030);
-    EXPECT_EQ(stream.GetByte(), 0x5A);
-}
-
-TEST(EBMLDataType, BaseParseReadsNothing)
-{
-    CBitStreamParser stream = PayloadThenMarker({});
-    EBMLDataType value;
-    EXPECT_EQ(value.Parse(&stream, 1), 0x80004001u);
-    EXPECT_EQ(stream.Tell(), 0);
 }
 
 TEST(EBMLString, HoldsTheTextTerminatedAndFindsSubstrings)
@@ -124,21 +91,19 @@ TEST(EBMLString, HoldsTheTextTerminatedAndFindsSubstrings)
     EXPECT_EQ(codec.GetLength(), 5);
     ASSERT_NE(codec.GetData(), nullptr);
     EXPECT_EQ(std::memcmp(codec.GetData(), "A_AAC\0", 6), 0);
-    EXPECT_FALSE(codec.IsEmpty());
 
     struct Case {
         const char* text;
         int32_t position;
     };
     const Case finds[] = {
-        {"AAC", 2}, {"A_", 0}, {"A_AAC", 0}, {"", 0}, {"C", 4}, {"AC3", -1}, {"A_AAC/MPEG4", -1}, {nullptr, -1},
+        {"AAC", 2}, {"A_AAC", 0}, {"", 0}, {"C", 4}, {"AC3", -1}, {"A_AAC/MPEG4", -1}, {nullptr, -1},
     };
     for (const Case& c : finds) {
         EXPECT_EQ(codec.Find(c.text), c.position) << (c.text ? c.text : "null");
     }
     EXPECT_TRUE(codec == "A_AAC");
     EXPECT_FALSE(codec == "A_AA");
-    EXPECT_FALSE(codec == "A_AAC2");
     EXPECT_FALSE(codec == nullptr);
 
     EBMLString empty;
@@ -156,23 +121,29 @@ TEST(EBMLString, ReparseIntoTheSameValueLeavesOnlyTheNewText)
     EXPECT_TRUE(codec == "A_AC3");
     // The old text's tail is still in the reused buffer but out of reach.
     EXPECT_EQ(codec.Find("AVC"), -1);
-    EXPECT_EQ(codec.Find("ISO"), -1);
     EXPECT_EQ(codec[5], 255);
     ParseText(codec, "V_MPEG4/ISO/AVC");
     EXPECT_EQ(codec.Find("AVC"), 12);
 }
 
-TEST(EBMLString, SearchesStopAtTheHeldLengthOfUnterminatedData)
+TEST(EBMLString, SetDataReplacesTheBytesAndSearchesStopAtTheirLength)
 {
     // SetData copies bytes only; nothing terminates them.
-    const uint8_t bytes[] = {'x', 'A', 'A', 'C'};
+    const uint8_t bytes[] = {'x', 'A', 'A', 'C', '5', '4'};
     EBMLString codec;
+    codec.SetData(bytes, 6);
     codec.SetData(bytes, 4);
     EXPECT_EQ(codec.GetLength(), 4);
     EXPECT_EQ(codec.Find("AAC"), 1);
-    EXPECT_EQ(codec.Find("AACx"), -1);
+    EXPECT_EQ(codec.Find("AAC5"), -1);
     EXPECT_TRUE(codec == "xAAC");
-    EXPECT_FALSE(codec == "xAACx");
+    EXPECT_FALSE(codec == "xAAC5");
+    EXPECT_EQ(codec[3], 'C');
+    EXPECT_EQ(codec[4], 255); // indexes outside the held bytes give 255
+    EXPECT_EQ(codec[-1], 255);
+    codec.SetData(bytes, 0);
+    EXPECT_TRUE(codec.IsEmpty());
+    EXPECT_EQ(codec[0], 255);
 
     EBMLUTF8 title;
     title.SetData(bytes, 4);
@@ -183,17 +154,14 @@ TEST(EBMLBinary, EmptyPayloadIsRefusedAndKeepsTheValue)
 {
     EBMLBinary blob;
     ASSERT_EQ(ParseText(blob, "abc"), 0u);
-    for (int64_t size : {int64_t{0}, int64_t{-1}}) {
-        CBitStreamParser stream = PayloadThenMarker({});
-        EXPECT_EQ(blob.Parse(&stream, size), 0x80070057u) << size;
-        EXPECT_EQ(blob.GetLength(), 3) << size;
-        EXPECT_EQ(std::memcmp(blob.GetData(), "abc", 3), 0) << size;
-        EXPECT_EQ(stream.Tell(), 0) << size;
-    }
-    EBMLBinary fresh;
     CBitStreamParser stream = PayloadThenMarker({});
+    EXPECT_EQ(blob.Parse(&stream, 0), 0x80070057u);
+    EXPECT_EQ(blob.GetLength(), 3);
+    EXPECT_EQ(std::memcmp(blob.GetData(), "abc", 3), 0);
+    EXPECT_EQ(stream.Tell(), 0);
+
+    EBMLBinary fresh;
     EXPECT_EQ(fresh.Parse(&stream, 0), 0x80070057u);
-    EXPECT_EQ(fresh.GetData(), nullptr);
     EXPECT_TRUE(fresh.IsEmpty());
 }
 
@@ -207,8 +175,6 @@ TEST(EBMLBinary, PayloadLargerThanTheSourceIsSkippedWithoutAllocating)
     const Case cases[] = {
         {5, 0u},                 // exactly what remains
         {6, 0x80004005u},        // one byte more
-        {0x7FFFFFFF, 0x80004005u},
-        {int64_t{1} << 40, 0x80004005u},
         {INT64_MAX, 0x80004005u},
     };
     for (const Case& c : cases) {
@@ -238,36 +204,6 @@ TEST(EBMLBinary, BufferSizedBySetBufferSizeHoldsATextOfExactlyItsCapacity)
     EXPECT_EQ(text.GetLength(), 5);
     EXPECT_EQ(text.GetData()[5], 0); // the spare byte
     EXPECT_TRUE(text == "ABCDE");
-}
-
-TEST(EBMLBinary, IndexOutsideTheHeldBytesGives255)
-{
-    EBMLBinary blob;
-    ParseText(blob, std::string("\x10\x00\x30", 3));
-    struct Case {
-        int32_t index;
-        uint8_t value;
-    };
-    for (const Case& c : {Case{0, 0x10}, Case{1, 0x00}, Case{2, 0x30}, Case{3, 255}, Case{-1, 255}, Case{1000, 255}}) {
-        EXPECT_EQ(blob[c.index], c.value) << c.index;
-    }
-    EBMLBinary empty;
-    EXPECT_EQ(empty[0], 255);
-}
-
-TEST(EBMLBinary, SetDataReplacesTheHeldBytes)
-{
-    const uint8_t frame[] = {9, 8, 7, 6, 5, 4};
-    EBMLBinary blob;
-    blob.SetData(frame, 6);
-    EXPECT_EQ(blob.GetLength(), 6);
-    EXPECT_EQ(std::memcmp(blob.GetData(), frame, 6), 0);
-    blob.SetData(frame + 4, 2);
-    EXPECT_EQ(blob.GetLength(), 2);
-    EXPECT_EQ(blob[0], 5);
-    EXPECT_EQ(blob[2], 255);
-    blob.SetData(frame, 0);
-    EXPECT_TRUE(blob.IsEmpty());
 }
 
 TEST(EBMLUTF8, LengthIsTheTextBeforeTheFirstZeroByte)
