@@ -2,7 +2,7 @@
 // parameter set extraction.
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <numeric>
 
 #include "demux/FormatTestSupport.h"
 #include "matroska/EBMLInfo.h"
@@ -102,15 +102,11 @@ TEST(VideoFormat, CodecIdChoosesCodeAndPrivateDataCopies)
     } cases[] = {
         {"V_MPEG4/ISO/ASP", 0x5634504D, "MP4V", 8, 8},
         {"V_MPEG4/ISO/SP", 0x34564944, "DIV4", 8, 8},
-        {"V_MPEG4/MS/V3", 0x33564944, "DIV3", 8, 8},
         {"V_REAL/RV30", 0x00335652, "RV3\0", 8, 0},
         {"V_REAL/RV40", 0x00345652, "RV4\0", 8, 0},
         {"V_REAL/RV", 0x00FF5652, "RV\xFF\0", 8, 0},
         {"V_MPEG2", 0x5632504D, "MP2V", 0, 0},
-        {"V_THEORA", 0x4F454854, "THEO", 0, 0},
-        {"V_SNOW", 0x574F4E53, "SNOW", 0, 0},
         {"V_VP8", 0, "\0\0\0\0", 0, 0},
-        {"", 0, "\0\0\0\0", 0, 0},
     };
     for (const auto& c : cases) {
         TrackUnderTest track;
@@ -133,9 +129,7 @@ TEST(VideoFormat, HeaderFromCodecPrivateAsFarAsItReaches)
     const Bytes built = {0x28, 0, 0, 0, 0x40, 0x01, 0, 0, 0xF0, 0, 0, 0, 1, 0, 24, 0, 0, 0, 0, 0,
                          0,    0, 0, 0, 0,    0,    0, 0, 0,    0, 0, 0, 0, 0, 0,  0, 0, 0, 0, 0};
     Bytes vih(100);
-    for (size_t k = 0; k < vih.size(); ++k) {
-        vih[k] = static_cast<uint8_t>(k);
-    }
+    std::iota(vih.begin(), vih.end(), 0);
     const struct {
         const char* codecID;
         size_t privateLength;
@@ -143,8 +137,7 @@ TEST(VideoFormat, HeaderFromCodecPrivateAsFarAsItReaches)
         size_t copiedBytes;  // how many of them replace the built header
         int32_t privateSize; // CodecPrivate copy handed out
     } cases[] = {
-        {"V_MS/VFW/FOURCC", 40, 0, 40, 0},  {"V_MS/VFW/FOURCC", 10, 0, 10, 0},
-        {"V_MPEG1", 88, 48, 40, 88},        {"V_DSHOW/MPEG1VIDEO", 100, 48, 40, 100},
+        {"V_MS/VFW/FOURCC", 40, 0, 40, 0},      {"V_MPEG1", 88, 48, 40, 88},
         {"V_DSHOW/MPEG1VIDEO", 60, 48, 12, 60}, {"V_MPEG1", 30, 48, 0, 30},
     };
     for (const auto& c : cases) {
@@ -192,12 +185,10 @@ TEST(VideoFormat, ParameterSetExtractionStaysInsideRecordAndOutputArea)
         {{0x01, 0x64, 0x00, 0x1F, 0xFD, 0xE1, 0x00}, false, -7, 1},               // inside an SPS size
         {{0x01, 0x64, 0x00, 0x1F, 0xFC, 0xE1, 0x00, 0x03, 0x67, 0x64}, false, -7, 0}, // SPS past the end
         {{0x01, 0x64, 0x00, 0x1F, 0xFF, 0xE1, 0x00, 0x01, 0x67}, false, -7, 3},   // no PPS count
-        {{0x01, 0x64, 0x00, 0x1F, 0xFF, 0xE1, 0x00, 0x01, 0x67, 0x01, 0x00}, false, -7, 3}, // inside a PPS size
         {{0x01, 0x64, 0x00, 0x1F, 0xFF, 0xE0, 0x00}, true, 0, 3},                 // no sets at all
         {withSets({996}, {}), true, 1000, 2},                                      // fills the area exactly
         {withSets({997}, {}), false, -7, 2},
         {withSets({600}, {400}), false, -7, 2},
-        {withSets({2000}, {4}), false, -7, 2},
     };
     for (size_t k = 0; k < sizeof cases / sizeof cases[0]; ++k) {
         KelmMKVDemux demux;
@@ -261,7 +252,7 @@ TEST(VideoFormat, SubtitleTrackIsDescribedAndOtherTypesLeftAlone)
     EXPECT_EQ(f.fixedOne1 + f.fixedOne2, 2u);
     EXPECT_EQ(f.videoExtra, nullptr);
 
-    for (uint64_t trackType : {uint64_t{3}, uint64_t{0}, uint64_t{0x100000001}}) {
+    for (uint64_t trackType : {uint64_t{3}, uint64_t{0x100000001}}) {
         TrackUnderTest other;
         VideoEntry(other.entry, "V_MPEG4/ISO/AVC", 720, 576).trackType.value = trackType;
         ZOLVDMX_MEDIA_FORMAT_T record = other.Describe();
