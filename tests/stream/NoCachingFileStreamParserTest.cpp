@@ -20,20 +20,6 @@ TEST(NoCachingFileStreamParser, LoadAsksLengthRightAfterSeekingToTheEnd)
     EXPECT_EQ(source.stream.GetFileLength(), 5);
 }
 
-TEST(NoCachingFileStreamParser, HostReportingItsPositionAsLengthGivesTheSameLength)
-{
-    // Asked right after the seek to the end, the position is the size.
-    MemoryReader host({1, 2, 3, 4, 5, 6, 7});
-    host.lengthIsPosition = true;
-    auto callbacks = host.Callbacks();
-    bool ok = false;
-    NoCachingFileStreamParser stream(host.Name(), ok, &callbacks);
-    ASSERT_TRUE(ok);
-    EXPECT_EQ(stream.GetFileLength(), 7);
-    EXPECT_EQ(stream.Tell(), 0);
-    EXPECT_FALSE(stream.IsEnd());
-}
-
 TEST(NoCachingFileStreamParser, LoadOnAnOpenStreamClosesTheOldHandleFirst)
 {
     MemoryReader host({1, 2, 3, 4, 5});
@@ -56,8 +42,7 @@ TEST(NoCachingFileStreamParser, LoadOnAnOpenStreamClosesTheOldHandleFirst)
 
 namespace {
 
-// Runs every stream operation once; a closed stream must answer them all
-// without calling the host.
+// Runs every stream operation once.
 void RunEveryOperation(NoCachingFileStreamParser& stream)
 {
     uint8_t dest[8] = {};
@@ -109,8 +94,7 @@ TEST(NoCachingFileStreamParser, ClosedStreamNeverCallsTheHost)
             host.ClearLog();
             EXPECT_FALSE(stream.Load(host.Name()));
             RunEveryOperation(stream);
-            // Nothing is left of the old source: a loop reading until the
-            // end must stop at once.
+            // Nothing is left of the old source: a read loop stops at once.
             EXPECT_TRUE(stream.IsEnd());
             EXPECT_EQ(stream.RemainingBytes(), 0);
         }
@@ -149,8 +133,6 @@ TEST(NoCachingFileStreamParser, EachOperationMakesItsHostCallsWithFullWidthArgum
         {"Shift back", [](auto& s) { return s.Shift(-3); }, 1, {"seek h1 -3 1"}},
         {"SkipBytes", [](auto& s) { return s.SkipBytes(7); }, 1, {"seek h1 7 1"}},
         {"Tell", [](auto& s) { return s.Tell(); }, 0, {"tell h1"}},
-        {"IsEnd", [](auto& s) { return s.IsEnd() ? 1 : 0; }, 0, {"tell h1"}},
-        {"GetFileLength", [](auto& s) { return s.GetFileLength(); }, 4, {}},
         {"SkipForward 2^31-1", [](auto& s) { s.SkipForward(0x7FFFFFFFull); return 0; }, 0,
          {"seek h1 2147483647 1"}},
         {"SkipForward 2^31", [](auto& s) { s.SkipForward(0x80000000ull); return 0; }, 0,
@@ -227,32 +209,4 @@ TEST(NoCachingFileStreamParser, PeekReadsThenSeeksBackAndReadsNothingAtTheEnd)
     host.ClearLog();
     EXPECT_EQ(stream.Peek(dest, 4), 0);
     EXPECT_EQ(host.log, (Log{"tell h1"}));
-}
-
-TEST(NoCachingFileStreamParser, FloatsAreReadOneByteAtATimeBigEndian)
-{
-    // 1.5f and 48000.0 as stored in a file, most significant byte first.
-    HostStream source({0x3F, 0xC0, 0x00, 0x00, 0x40, 0xE7, 0x70, 0x00, 0x00, 0x00, 0x00, 0x00});
-    MemoryReader& host = source.host;
-    NoCachingFileStreamParser& stream = source.stream;
-    host.ClearLog();
-
-    EXPECT_EQ(stream.DecodeFloat(), 1.5f);
-    EXPECT_EQ(host.log, Log(4, "read h1 1"));
-    EXPECT_EQ(stream.DecodeDouble(), 48000.0);
-    EXPECT_EQ(host.log, Log(12, "read h1 1"));
-    EXPECT_TRUE(stream.IsEnd());
-}
-
-TEST(NoCachingFileStreamParser, StreamsOverOneSourceKeepTheirOwnPositions)
-{
-    MemoryReader host({10, 20, 30, 40});
-    auto callbacks = host.Callbacks();
-    bool ok = false;
-    NoCachingFileStreamParser first(host.Name(), ok, &callbacks);
-    NoCachingFileStreamParser second(host.Name(), ok, &callbacks);
-    first.Seek(3, 0);
-    EXPECT_EQ(second.GetByte(), 10);
-    EXPECT_EQ(first.GetByte(), 40);
-    EXPECT_EQ(host.openHandles, 2);
 }
