@@ -21,25 +21,22 @@ using Row = std::map<std::string, std::string>;
 std::vector<Row> ReadTable(const std::string& name)
 {
     std::ifstream in(std::string(MKV_TEST_DATA_DIR) + "/" + name);
-    std::vector<Row> rows;
-    std::string line;
     std::vector<std::string> columns;
-    while (std::getline(in, line)) {
-        std::vector<std::string> cells;
+    std::vector<Row> rows;
+    for (std::string line; std::getline(in, line);) {
         std::stringstream split(line);
-        std::string cell;
-        while (std::getline(split, cell, '\t')) {
+        std::vector<std::string> cells;
+        for (std::string cell; std::getline(split, cell, '\t');) {
             cells.push_back(cell);
         }
         if (columns.empty()) {
             columns = cells;
             continue;
         }
-        Row row;
+        Row& row = rows.emplace_back();
         for (size_t i = 0; i < columns.size() && i < cells.size(); ++i) {
             row[columns[i]] = cells[i];
         }
-        rows.push_back(row);
     }
     return rows;
 }
@@ -78,17 +75,15 @@ const std::map<std::string, CodecExpectation> kCodecs = {
     {"A_AC3", {0x2000, true, false}},
 };
 
-uint16_t Le16(const void* base, size_t at)
+// The little-endian field of `size` bytes at offset `at` of a record.
+uint32_t Le(const void* base, size_t at, size_t size = 4)
 {
     const auto* p = static_cast<const uint8_t*>(base) + at;
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-
-uint32_t Le32(const void* base, size_t at)
-{
-    const auto* p = static_cast<const uint8_t*>(base) + at;
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
+    uint32_t value = 0;
+    for (size_t k = size; k-- > 0;) {
+        value = value << 8 | p[k];
+    }
+    return value;
 }
 
 std::map<std::string, std::string> ReadConfig(const std::string& file)
@@ -138,14 +133,14 @@ TEST(RealFiles, TrackTableAndFormatRecordsMatchTheFiles)
                 EXPECT_EQ(f.maxSampleSize, static_cast<uint32_t>(width * height * 2));
                 EXPECT_EQ(f.frameRate, static_cast<int32_t>(1000000000000LL / Int(row, "default_duration_ns")));
                 EXPECT_EQ(f.bitRate, 0u);
-                EXPECT_EQ(Le32(f.header, 0), 40u);
-                EXPECT_EQ(Le32(f.header, 4), static_cast<uint32_t>(width));
-                EXPECT_EQ(Le32(f.header, 8), static_cast<uint32_t>(height));
-                EXPECT_EQ(Le16(f.header, 14), 24u);
-                EXPECT_EQ(Le32(f.header, 16), codec.codec);
+                EXPECT_EQ(Le(f.header, 0), 40u);
+                EXPECT_EQ(Le(f.header, 4), static_cast<uint32_t>(width));
+                EXPECT_EQ(Le(f.header, 8), static_cast<uint32_t>(height));
+                EXPECT_EQ(Le(f.header, 14, 2), 24u);
+                EXPECT_EQ(Le(f.header, 16), codec.codec);
                 ASSERT_NE(f.videoExtra, nullptr);
-                EXPECT_EQ(Le32(f.videoExtra, 0), static_cast<uint32_t>(Int(row, "display_width")));
-                EXPECT_EQ(Le32(f.videoExtra, 4), static_cast<uint32_t>(Int(row, "display_height")));
+                EXPECT_EQ(Le(f.videoExtra, 0), static_cast<uint32_t>(Int(row, "display_width")));
+                EXPECT_EQ(Le(f.videoExtra, 4), static_cast<uint32_t>(Int(row, "display_height")));
             } else {
                 // Absent Channels and SamplingFrequency read as the Matroska defaults.
                 int64_t channels = Int(row, "channels") == 0 ? 1 : Int(row, "channels");
@@ -155,9 +150,9 @@ TEST(RealFiles, TrackTableAndFormatRecordsMatchTheFiles)
                 EXPECT_EQ(f.maxSampleSize, 409600u);
                 EXPECT_EQ(f.frameRate, 0);
                 EXPECT_EQ(f.bitRate, static_cast<uint32_t>(rate * bits * channels));
-                EXPECT_EQ(Le16(f.header, 0), codec.codec);
-                EXPECT_EQ(Le16(f.header, 2), channels);
-                EXPECT_EQ(Le32(f.header, 4), static_cast<uint32_t>(rate));
+                EXPECT_EQ(Le(f.header, 0, 2), codec.codec);
+                EXPECT_EQ(Le(f.header, 2, 2), channels);
+                EXPECT_EQ(Le(f.header, 4), static_cast<uint32_t>(rate));
                 EXPECT_EQ(f.videoExtra, nullptr);
             }
             if (row.at("codec_id") == "A_AAC") {
