@@ -41,9 +41,6 @@ TEST(ElementHeader, DecodesIdSizeAndUnknownSizeFromTheFirstBytes)
         {"size 7F FF", ebml::Cat({{0xA3, 0x7F, 0xFF}, tail}), 0xA3, 10, true, 3},
         // 42 86 | 10 00 01 00: two-byte ID, four-byte size 256.
         {"four-byte size", ebml::Cat({{0x42, 0x86, 0x10, 0x00, 0x01, 0x00}, tail}), 0x8642, 256, false, 6},
-        // 2A D7 B1 | 01 00 00 00 00 00 00 2A: three-byte ID, eight-byte size 42.
-        {"eight-byte size", ebml::Cat({{0x2A, 0xD7, 0xB1, 0x01, 0, 0, 0, 0, 0, 0, 0x2A}, tail}), 0xB1D72A, 42,
-         false, 11},
         // 1F 43 B6 75 | 01 FF FF FF FF FF FE FF: eight bytes, not all ones.
         {"eight-byte almost all ones", {0x1F, 0x43, 0xB6, 0x75, 0x01, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFE, 0xFF},
          0x75B6431F, 0xFFFFFFFFFFFEFFull, false, 12},
@@ -58,11 +55,6 @@ TEST(ElementHeader, DecodesIdSizeAndUnknownSizeFromTheFirstBytes)
         EXPECT_EQ(size, c.size) << c.what;
         EXPECT_EQ(unknown, c.unknown) << c.what;
         EXPECT_EQ(stream.Tell(), c.consumed) << c.what;
-
-        CBitStreamParser again = MemoryStream(c.bytes);
-        EXPECT_EQ(EBML::GetNextID(&again, id, size), 0u) << c.what;
-        EXPECT_EQ(id, c.id) << c.what;
-        EXPECT_EQ(size, c.size) << c.what;
     }
 }
 
@@ -75,8 +67,6 @@ TEST(ElementHeader, MalformedHeadersFailAfterTheOffendingByte)
     };
     const Case cases[] = {
         {"five-byte ID", {0x08, 0x45, 0xDF, 0xA3, 0x9F, 0x81}, 1},
-        {"ID byte 00", {0x00, 0x81, 0x00, 0x00}, 1},
-        {"size byte 00", {0xA3, 0x00, 0x81, 0x00}, 2},
         {"size byte 00 after four-byte ID", {0x1A, 0x45, 0xDF, 0xA3, 0x00, 0x81}, 5},
     };
     for (const Case& c : cases) {
@@ -119,13 +109,10 @@ TEST(PeekID, GivesTheHeldIdAndItsLengthWithoutMoving)
     };
     const Case cases[] = {
         {{0x1A, 0x45, 0xDF, 0xA3, 0x9F}, 0xA3DF451A, 4},
-        {{0x18, 0x53, 0x80, 0x67}, 0x67805318, 4},
         {{0x2A, 0xD7, 0xB1, 0x83}, 0xB1D72A, 3},
         {{0x4D, 0xBB, 0x8B, 0x53}, 0xBB4D, 2},
         {{0xEC, 0x81, 0x00, 0x00}, 0xEC, 1},
-        {{0xBF, 0x84, 0x00, 0x00, 0x00}, 0xBF, 1},
         {{0x08, 0x45, 0xDF, 0xA3, 0x9F}, 0xFFFFFFFF, 0}, // five-byte ID
-        {{0x00, 0x81, 0x00, 0x00}, 0xFFFFFFFF, 0},
         {{0xEC, 0x80, 0x00}, 0xFFFFFFFF, 0}, // three bytes left
         {{}, 0xFFFFFFFF, 0},
     };
@@ -139,16 +126,6 @@ TEST(PeekID, GivesTheHeldIdAndItsLengthWithoutMoving)
     }
 }
 
-TEST(PeekID, ThreeBytesBeforeTheHostEndGiveNoId)
-{
-    HostStream source({0x00, 0xEC, 0x80, 0x00});
-    NoCachingFileStreamParser& stream = source.stream;
-    EXPECT_EQ(EBML::PeekID(&stream), 0xFFFFFFFFu); // first byte 00
-    stream.Seek(1, 0);
-    EXPECT_EQ(EBML::PeekID(&stream), 0xFFFFFFFFu); // EC is valid, but only three bytes
-    EXPECT_EQ(stream.Tell(), 1);
-}
-
 TEST(GetNextID, ReadsOnlyTheId)
 {
     struct Case {
@@ -158,7 +135,6 @@ TEST(GetNextID, ReadsOnlyTheId)
     };
     const Case cases[] = {
         {{0x1F, 0x43, 0xB6, 0x75, 0x01}, 0x75B6431F, 4},
-        {{0x4D, 0xBB, 0x8B}, 0xBB4D, 2},
         {{0xA3, 0x81}, 0xA3, 1},
         {{0x05, 0x81}, 0xFFFFFFFF, 1},
     };
@@ -179,15 +155,11 @@ TEST(EbmlVint, UnsignedDecodesWithinTheRemainder)
     const Case cases[] = {
         {{0x81}, 1, 1},
         {{0x40, 0x05}, 2, 5},
-        {{0xFF, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 1, 9}, // all ones: the bytes after it
-        {{0x7F, 0xFF, 0, 0, 0}, 2, 3},
         {{0x80}, 1, 0},
-        {{0x20, 0x01, 0x00}, 3, 256},
-        {{0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00}, 8, 256},
+        {{0xFF, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 1, 9}, // all ones: the bytes after it
         {{0x01, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0}, 8, 4},
-        {{0x00, 0x81, 0x81, 0x81, 0x81, 0x81, 0x81}, 7, kUntouched},    // first byte 0: the remainder
-        {{0x40}, 1, kUntouched},                                        // needs two bytes, has one
-        {{0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01}, 7, kUntouched},    // needs eight, has seven
+        {{0x00, 0x81, 0x81, 0x81, 0x81, 0x81, 0x81}, 7, kUntouched}, // first byte 0: the remainder
+        {{0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01}, 7, kUntouched}, // needs eight, has seven
     };
     for (const Case& c : cases) {
         std::vector<uint8_t> heap(c.bytes); // exact-size heap copy
@@ -211,7 +183,6 @@ TEST(EbmlVint, SignedSubtractsTheBiasOfItsLength)
         int64_t value;
     };
     const Case cases[] = {
-        {{0x5F, 0xFF}, 2, 0},        // 8191 - 8191
         {{0xBF}, 1, 0},              // 63 - 63
         {{0x80}, 1, -63},
         {{0xFE}, 1, 63},
