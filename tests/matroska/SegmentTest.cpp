@@ -101,9 +101,7 @@ TEST(SegmentWalk, WithoutAudioIndexesEverythingAndReadsCuesAfterTheClusters)
 
 TEST(SegmentWalk, FindsCuesAfterTheClustersThroughTheSeekHeadWhenStoppingEarly)
 {
-    // Lay the Segment out once to learn where the Cues land, then point the
-    // SeekHead at them (its position field has a fixed width, so the layout
-    // does not change).
+    // The SeekHead's position field has a fixed width: laying out once gives the Cues' offset.
     std::vector<Bytes> body = Join({mkv::Info(), AudioVideoTracks()}, Clusters(40));
     Bytes cues = mkv::Cues({{0, 1, 0}});
     Bytes seekHead = mkv::SeekHeadFor(mkv::kCues, 0);
@@ -189,14 +187,12 @@ TEST(SegmentWalk, KeepsTheFirstTracksAndEveryInfo)
 
 TEST(Segment, RefTimeScalesTicksTo100Nanoseconds)
 {
-    EBMLSegment noInfo(nullptr);
-    EXPECT_EQ(noInfo.GetRefTime(1000), 10000000); // the default scale without Info
-    EXPECT_EQ(noInfo.GetRefTime(-5), -50000);
-
-    EBMLSegment scaled(nullptr);
-    scaled.infoList.push_back(std::make_unique<EBMLInfo>());
-    scaled.infoList[0]->timecodeScale.value = 20832;
-    EXPECT_EQ(scaled.GetRefTime(3379), 703913); // 3379 x 20832 ns, truncated to 100 ns
+    EBMLSegment segment(nullptr);
+    EXPECT_EQ(segment.GetRefTime(1000), 10000000); // the default scale without Info
+    EXPECT_EQ(segment.GetRefTime(-5), -50000);
+    segment.infoList.push_back(std::make_unique<EBMLInfo>());
+    segment.infoList[0]->timecodeScale.value = 20832;
+    EXPECT_EQ(segment.GetRefTime(3379), 703913); // 3379 x 20832 ns, truncated to 100 ns
 }
 
 TEST(Segment, MasterTrackIsFirstVideoElseFirstAudioElseLastEntry)
