@@ -67,8 +67,6 @@ TEST(CBitStreamParser, SeekAnswersZeroOnReachingTheEnd)
     const Case cases[] = {
         {0, 3, 0, 1, 0x13},
         {0, 4, 0, 0, kNoByte},   // exactly the end
-        {0, 100, 0, 0, kNoByte}, // past the end
-        {1, 2, 1, 1, 0x13},
         {1, 3, 1, 0, kNoByte}, // reaches the end
         {3, -2, 1, 1, 0x11},
         {1, 0, 2, 1, kNoByte},   // to the end, whatever the offset
@@ -96,7 +94,6 @@ TEST(CBitStreamParser, GetByteAnswers0x80000000AtTheEnd)
     CBitStreamParser empty;
     EXPECT_TRUE(empty.IsEnd());
     EXPECT_EQ(empty.GetByte(), kNoByte);
-    EXPECT_EQ(empty.GetFileLength(), 0);
 }
 
 TEST(CBitStreamParser, ShiftAndSkipBytesDropTheRestOfAPartlyReadByte)
@@ -151,9 +148,7 @@ TEST(CBitStreamParser, DecodeFloatAndDoubleReadBigEndianValues)
         float value;
     };
     const FloatCase floats[] = {
-        {{0x3F, 0x80, 0x00, 0x00}, 1.0f},
         {{0xC0, 0x49, 0x0F, 0xDB}, -3.14159274f},
-        {{0x47, 0x3B, 0x80, 0x00}, 48000.0f},
         {{0x00, 0x00, 0x00, 0x01}, 1.40129846e-45f}, // smallest subnormal
     };
     for (const FloatCase& c : floats) {
@@ -167,7 +162,6 @@ TEST(CBitStreamParser, DecodeFloatAndDoubleReadBigEndianValues)
     };
     const DoubleCase doubles[] = {
         {{0x40, 0x09, 0x21, 0xFB, 0x54, 0x44, 0x2D, 0x18}, 3.141592653589793},
-        {{0x40, 0xE7, 0x70, 0x00, 0x00, 0x00, 0x00, 0x00}, 48000.0},
         {{0xC0, 0x8F, 0x40, 0x00, 0x00, 0x00, 0x00, 0x00}, -1000.0},
         {{0x3F, 0xF0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01}, 1.0000000000000002},
     };
@@ -189,7 +183,6 @@ TEST(CBitStreamParser, SkipForwardNeverMovesBackward)
         {3, 4},
         {0x7FFFFFFFull, 6},
         {0x80000000ull, 6},
-        {0xFFFFFFFFull, 6},
         {0x7FFFFFFFFFFFFFFFull, 6},
         {0x8000000000000000ull, 6},
         {UINT64_MAX, 6},
