@@ -1,4 +1,4 @@
-// The cue index: points, track positions and their integer payloads.
+// The cue index: points and track positions.
 #include <gtest/gtest.h>
 
 #include "ParseElement.h"
@@ -52,28 +52,6 @@ TEST(Cues, PointsAndPositionsAreKeptInFileOrder)
     EXPECT_EQ(first.trackPositions[0]->cueBlockNumber, 3u);
     EXPECT_EQ(Positions(*first.trackPositions[1]), (std::vector<uint64_t>{200}));
     EXPECT_EQ(cue.cuePoints[1]->cueTime.value, 2000u);
-}
-
-TEST(Cues, CueTrackKeepsTheLow32BitsOfAnyPayload)
-{
-    Bytes longPayload(1500, 0xEE); // 1500 bytes ending 00 00 01 2C (300)
-    longPayload[1496] = 0x00;
-    longPayload[1497] = 0x00;
-    longPayload[1498] = 0x01;
-    longPayload[1499] = 0x2C;
-    struct Case {
-        Bytes payload;
-        uint32_t cueTrack;
-    };
-    const Case cases[] = {{{0x02}, 2}, {{}, 0}, {longPayload, 300}};
-    for (const Case& c : cases) {
-        // The cluster position after it shows the stream stayed in step.
-        Bytes bytes = Master(0xB7, {Bin(0xF7, c.payload), UInt(0xF1, 7)});
-        EBMLCueTrackPosition entry;
-        EXPECT_EQ(ParseElement(bytes, entry), static_cast<int64_t>(bytes.size()));
-        EXPECT_EQ(entry.cueTrack, c.cueTrack);
-        EXPECT_EQ(Positions(entry), (std::vector<uint64_t>{7}));
-    }
 }
 
 TEST(Cues, SourceEndingInsideAPointEndsEveryLoop)
