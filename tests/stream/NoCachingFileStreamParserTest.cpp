@@ -42,76 +42,62 @@ TEST(NoCachingFileStreamParser, LoadOnAnOpenStreamClosesTheOldHandleFirst)
 
 namespace {
 
-// Runs every stream operation once.
-void RunEveryOperation(NoCachingFileStreamParser& stream)
+// Runs every stream operation once, expecting the answers of an empty source.
+void ExpectClosed(NoCachingFileStreamParser& stream)
 {
     uint8_t dest[8] = {};
-    stream.GetBytes(4, dest);
     stream.GetBytes(0, dest);
     stream.GetByte();
-    stream.Peek(dest, 4);
     stream.Seek(2, 0);
     stream.Shift(1);
     stream.SkipBytes(1);
     stream.SkipForward(0x100000000ull);
-    stream.Tell();
-    stream.IsEnd();
-    stream.RemainingBytes();
     stream.DecodeBits(8);
+    EXPECT_EQ(stream.Peek(dest, 4), 0);
+    EXPECT_EQ(stream.GetBytes(4, dest), 0);
+    EXPECT_EQ(stream.Tell(), 0);
+    EXPECT_TRUE(stream.IsEnd()); // a read loop stops at once
+    EXPECT_EQ(stream.RemainingBytes(), 0);
 }
 
 } // namespace
 
 TEST(NoCachingFileStreamParser, ClosedStreamNeverCallsTheHost)
 {
-    // Open refused.
+    MemoryReader refused({1, 2, 3, 4, 5});
+    refused.failOpen = true;
+    auto refusedCallbacks = refused.Callbacks();
+    bool ok = true;
     {
-        MemoryReader host({1, 2, 3, 4, 5});
-        host.failOpen = true;
-        auto callbacks = host.Callbacks();
-        {
-            bool ok = true;
-            NoCachingFileStreamParser stream(host.Name(), ok, &callbacks);
-            EXPECT_FALSE(ok);
-            RunEveryOperation(stream);
-            EXPECT_EQ(stream.Tell(), 0);
-            EXPECT_TRUE(stream.IsEnd());
-            uint8_t dest[4] = {9, 9, 9, 9};
-            EXPECT_EQ(stream.Peek(dest, 4), 0);
-            EXPECT_EQ(stream.GetBytes(4, dest), 0);
-        }
-        EXPECT_EQ(host.log, (Log{"open"}));
+        NoCachingFileStreamParser stream(refused.Name(), ok, &refusedCallbacks);
+        EXPECT_FALSE(ok);
+        ExpectClosed(stream);
     }
-    // Reopen refused: the old handle is closed and the stream stays closed.
+    EXPECT_EQ(refused.log, (Log{"open"}));
+
+    // Reopen refused: the old handle is closed and nothing is left of the old source.
+    MemoryReader reopened({1, 2, 3, 4, 5});
+    reopened.failOpenOnCall = 2;
+    auto reopenedCallbacks = reopened.Callbacks();
     {
-        MemoryReader host({1, 2, 3, 4, 5});
-        host.failOpenOnCall = 2;
-        auto callbacks = host.Callbacks();
-        {
-            bool ok = false;
-            NoCachingFileStreamParser stream(host.Name(), ok, &callbacks);
-            ASSERT_TRUE(ok);
-            host.ClearLog();
-            EXPECT_FALSE(stream.Load(host.Name()));
-            RunEveryOperation(stream);
-            // Nothing is left of the old source: a read loop stops at once.
-            EXPECT_TRUE(stream.IsEnd());
-            EXPECT_EQ(stream.RemainingBytes(), 0);
-        }
-        EXPECT_EQ(host.log, (Log{"close h1", "open"}));
-        EXPECT_EQ(host.openHandles, 0);
+        NoCachingFileStreamParser stream(reopened.Name(), ok, &reopenedCallbacks);
+        ASSERT_TRUE(ok);
+        reopened.ClearLog();
+        EXPECT_FALSE(stream.Load(reopened.Name()));
+        ExpectClosed(stream);
     }
+    EXPECT_EQ(reopened.log, (Log{"close h1", "open"}));
+    EXPECT_EQ(reopened.openHandles, 0);
+
     // Callbacks given but never loaded.
+    MemoryReader unused({1, 2, 3, 4, 5});
+    auto unusedCallbacks = unused.Callbacks();
     {
-        MemoryReader host({1, 2, 3, 4, 5});
-        auto callbacks = host.Callbacks();
-        {
-            NoCachingFileStreamParser stream;
-            stream.SetReader(&callbacks);
-            RunEveryOperation(stream);
-        }
-        EXPECT_TRUE(host.log.empty());
+        NoCachingFileStreamParser stream;
+        stream.SetReader(&unusedCallbacks);
+        ExpectClosed(stream);
     }
+    EXPECT_TRUE(unused.log.empty());
 }
 
 TEST(NoCachingFileStreamParser, EachOperationMakesItsHostCallsWithFullWidthArguments)
