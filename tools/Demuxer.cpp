@@ -84,6 +84,12 @@ Demuxer::Demuxer(const std::string& path, bool verbose)
         status = API_ZOLVDMX_Load(handle, sourceName.data());
     }
     if (status != ZOLVDMX_OK) {
+        // The destructor does not run when the constructor throws.
+        {
+            StdoutDiversion diversion(verbose);
+            API_ZOLVDMX_Destroy(handle);
+        }
+        handle = nullptr;
         throw ToolError(kExitNotLoadable, path + ": the library cannot load it (no Matroska Segment found; status " +
                                               StatusText(status) + ")");
     }
