@@ -14,26 +14,33 @@ Bytes Info(uint64_t timecodeScale, double duration)
     return Master(kInfo, children);
 }
 
-Bytes VideoTrack(uint64_t number, const std::string& codecId, uint32_t width, uint32_t height,
-                 const Bytes& codecPrivate)
+namespace {
+
+// A TrackEntry with its settings element (Video or Audio) and, when given, CodecPrivate.
+Bytes Entry(uint64_t number, uint64_t type, const std::string& codecId, const Bytes& settings,
+            const Bytes& codecPrivate)
 {
-    std::vector<Bytes> children{UInt(kTrackNumber, number), UInt(kTrackType, 1), Str(kCodecId, codecId),
-                                Master(kVideo, {UInt(kPixelWidth, width), UInt(kPixelHeight, height)})};
+    std::vector<Bytes> children{UInt(kTrackNumber, number), UInt(kTrackType, type), Str(kCodecId, codecId), settings};
     if (!codecPrivate.empty()) {
         children.push_back(Bin(kCodecPrivate, codecPrivate));
     }
     return Master(kTrackEntry, children);
 }
 
+} // namespace
+
+Bytes VideoTrack(uint64_t number, const std::string& codecId, uint32_t width, uint32_t height,
+                 const Bytes& codecPrivate)
+{
+    return Entry(number, 1, codecId, Master(kVideo, {UInt(kPixelWidth, width), UInt(kPixelHeight, height)}),
+                 codecPrivate);
+}
+
 Bytes AudioTrack(uint64_t number, const std::string& codecId, double frequency, uint32_t channels,
                  const Bytes& codecPrivate)
 {
-    std::vector<Bytes> children{UInt(kTrackNumber, number), UInt(kTrackType, 2), Str(kCodecId, codecId),
-                                Master(kAudio, {Float64(kSamplingFrequency, frequency), UInt(kChannels, channels)})};
-    if (!codecPrivate.empty()) {
-        children.push_back(Bin(kCodecPrivate, codecPrivate));
-    }
-    return Master(kTrackEntry, children);
+    return Entry(number, 2, codecId,
+                 Master(kAudio, {Float64(kSamplingFrequency, frequency), UInt(kChannels, channels)}), codecPrivate);
 }
 
 Bytes SubtitleTrack(uint64_t number, const std::string& codecId)
