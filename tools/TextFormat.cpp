@@ -32,10 +32,63 @@ std::string HexBytes(const unsigned char* data, size_t size)
     return hex;
 }
 
+namespace {
+
+// The length of the well-formed UTF-8 sequence at text[at], or 0 when the
+// byte there starts none: overlong forms, surrogates and code points above
+// U+10FFFF are not well-formed.
+size_t Utf8SequenceLength(const std::string& text, size_t at)
+{
+    auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+    unsigned char lead = byte(at);
+    size_t length = 0;
+    unsigned char low = 0x80; // bounds of the second byte
+    unsigned char high = 0xBF;
+    if (lead < 0x80) {
+        return 1;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (text.size() - at < length || byte(at + 1) < low || byte(at + 1) > high) {
+        return 0;
+    }
+    for (size_t i = 2; i < length; ++i) {
+        if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) {
+            return 0;
+        }
+    }
+    return length;
+}
+
+} // namespace
+
 std::string JsonString(const std::string& text)
 {
     std::string quoted = "\"";
-    for (unsigned char c : text) {
+    for (size_t at = 0; at < text.size();) {
+        unsigned char c = static_cast<unsigned char>(text[at]);
+        size_t length = Utf8SequenceLength(text, at);
+        if (length == 0) {
+            // File names are bytes, not necessarily UTF-8; JSON must be.
+            quoted += "\\ufffd";
+            ++at;
+            continue;
+        }
+        if (length > 1) {
+            quoted.append(text, at, length);
+            at += length;
+            continue;
+        }
         switch (c) {
         case '"': quoted += "\\\""; break;
         case '\\': quoted += "\\\\"; break;
@@ -51,6 +104,7 @@ std::string JsonString(const std::string& text)
                 quoted += static_cast<char>(c);
             }
         }
+        ++at;
     }
     return quoted + "\"";
 }

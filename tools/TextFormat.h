@@ -14,7 +14,9 @@ std::string FormatSeconds(int64_t time100ns, int decimals = 7);
 
 std::string HexBytes(const unsigned char* data, size_t size);
 
-// A JSON string literal, quotes included.
+// A JSON string literal, quotes included. Each byte that is not part of
+// well-formed UTF-8 becomes U+FFFD, so the result is valid JSON whatever
+// the bytes.
 std::string JsonString(const std::string& text);
 
 // One JSON object, fields in the order they are added.

@@ -41,7 +41,8 @@ EXIT_USAGE, EXIT_UNREADABLE, EXIT_NOT_LOADABLE, EXIT_NO_TRACK, EXIT_UNSUPPORTED 
 
 
 def run_tool(*args):
-    return subprocess.run(EMULATOR + [TOOL] + [str(a) for a in args], capture_output=True, timeout=600)
+    args = [a if isinstance(a, bytes) else str(a) for a in args]
+    return subprocess.run(EMULATOR + [TOOL] + args, capture_output=True, timeout=600)
 
 
 def tool_json(*args):
@@ -142,6 +143,22 @@ class Info(unittest.TestCase):
         self.assertNotIn("loding", text)
         self.assertNotIn("~Matroska", text)
         self.assertEqual(result.stderr, b"")
+
+    def test_json_is_valid_whatever_bytes_the_file_name_holds(self):
+        # Latin-1 e, a euro sign, a cut sequence, a surrogate, an emoji, an
+        # overlong slash, and a quote and backslash: each invalid byte is
+        # one U+FFFD, valid sequences pass unchanged.
+        name = b'caf\xe9-\xe2\x82\xac-\xe2\x82-\xed\xa0\x80-\xf0\x9f\x8e\xac-\xc0\xaf-"\\.mkv'
+        shown = 'caf\ufffd-\u20ac-\ufffd\ufffd-\ufffd\ufffd\ufffd-\U0001f3ac-\ufffd\ufffd-"\\.mkv'
+        with tempfile.TemporaryDirectory() as work:
+            path = os.path.join(os.fsencode(work), name)
+            os.symlink(os.path.abspath(mkv("ac3_only")), path)
+            for command in ["info", "packets"]:
+                with self.subTest(command=command):
+                    result = run_tool(command, "--json", path)
+                    self.assertEqual(result.returncode, 0, result.stderr.decode(errors="replace"))
+                    listing = json.loads(result.stdout)  # strict UTF-8
+                    self.assertEqual(listing["file"], os.path.join(work, shown))
 
     def test_verbose_sends_the_library_lines_to_stderr(self):
         result = run_tool("info", "--json", "--verbose", mkv("ac3_only"))
