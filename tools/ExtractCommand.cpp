@@ -1,5 +1,5 @@
 // mkvdemux extract: a track's elementary stream, in the form a desktop
-// player opens on its own.
+// player opens on its own where the codec has one.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -72,8 +72,9 @@ const char* FormName(StreamForm form)
     switch (form) {
     case StreamForm::H264AnnexB: return "H.264 Annex B stream";
     case StreamForm::AacAdts: return "AAC in ADTS";
-    case StreamForm::RawAudio: return "raw audio frames";
-    case StreamForm::RawFrames: return "raw frames";
+    case StreamForm::ConfigFirst: return "MPEG-4 Visual stream";
+    case StreamForm::Frames: return "elementary stream";
+    case StreamForm::NeedsContainer: return "raw frames";
     }
     return "raw frames";
 }
@@ -177,10 +178,10 @@ int RunExtract(const Options& options)
     if (track.form == StreamForm::AacAdts) {
         adts = ReadAacConfig(track, options.file);
     }
-    if (track.form == StreamForm::RawFrames) {
+    if (track.form == StreamForm::NeedsContainer) {
         std::fprintf(stderr,
-                     "mkvdemux: warning: track %d (%s) has no elementary stream form here; writing its frames "
-                     "back to back, which players may not open\n",
+                     "mkvdemux: warning: track %d (%s) has no elementary stream format; its frames are written "
+                     "back to back, which players open only inside a container\n",
                      static_cast<int>(track.index), track.CodecLabel().c_str());
     }
 
@@ -200,6 +201,17 @@ int RunExtract(const Options& options)
         }
         if (status != ZOLVDMX_OK) {
             demuxer.FailDelivery(track.index, samples, status);
+        }
+        const ZOLVDMX_MEDIA_FORMAT_T& format = track.format;
+        if (samples == 0 && track.form == StreamForm::ConfigFirst && format.config != nullptr &&
+            format.configSize > 0) {
+            // Decoders need the VOL header before the first frame; files
+            // made from AVI repeat it in the key frames, others keep it in
+            // the track header only.
+            size_t size = static_cast<size_t>(format.configSize);
+            if (sample.Size() < size || std::memcmp(sample.Bytes(), format.config, size) != 0) {
+                output.Write(format.config, size);
+            }
         }
         if (track.form == StreamForm::AacAdts) {
             if (sample.Size() + kAdtsHeaderBytes > kAdtsLargestFrame) {

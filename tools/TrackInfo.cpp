@@ -79,34 +79,60 @@ std::string FourCcText(uint32_t fourCc)
     return text;
 }
 
-std::string VideoCodecName(const std::string& fourCc)
+struct VideoCodec {
+    const char* name;
+    StreamForm form;
+};
+
+// By four-character code, whichever its case.
+VideoCodec FindVideoCodec(const std::string& fourCc)
 {
-    struct Name {
+    struct Row {
         const char* fourCc;
-        const char* name;
+        VideoCodec codec;
     };
-    static const Name kNames[] = {
-        {"AVC1", "H.264"},          {"H264", "H.264"},         {"X264", "H.264"},
-        {"MP4V", "MPEG-4 Visual"},  {"DIV4", "MPEG-4 Visual"}, {"XVID", "MPEG-4 Visual"},
-        {"DIVX", "MPEG-4 Visual"},  {"DX50", "MPEG-4 Visual"}, {"FMP4", "MPEG-4 Visual"},
-        {"DIV3", "MS MPEG-4 v3"},   {"MP42", "MS MPEG-4 v2"},  {"MP43", "MS MPEG-4 v3"},
-        {"RV10", "RealVideo 1"},    {"RV20", "RealVideo 2"},   {"RV30", "RealVideo 3"},
-        {"RV40", "RealVideo 4"},    {"MP2V", "MPEG-2 Video"},  {"MPG2", "MPEG-2 Video"},
-        {"MPG1", "MPEG-1 Video"},   {"THEO", "Theora"},        {"SNOW", "Snow"},
-        {"MJPG", "Motion JPEG"},    {"WMV1", "Windows Media Video 7"},
-        {"WMV2", "Windows Media Video 8"}, {"WMV3", "Windows Media Video 9"},
-        {"VP80", "VP8"},            {"VP90", "VP9"},
+    constexpr StreamForm kFrames = StreamForm::Frames;
+    constexpr StreamForm kContainer = StreamForm::NeedsContainer;
+    constexpr StreamForm kConfigFirst = StreamForm::ConfigFirst;
+    static const Row kRows[] = {
+        {"AVC1", {"H.264", StreamForm::H264AnnexB}},
+        {"H264", {"H.264", kFrames}}, // Video for Windows H.264 is stored as Annex B
+        {"X264", {"H.264", kFrames}},
+        {"MP4V", {"MPEG-4 Visual", kConfigFirst}},
+        {"DIV4", {"MPEG-4 Visual", kConfigFirst}},
+        {"XVID", {"MPEG-4 Visual", kConfigFirst}},
+        {"DIVX", {"MPEG-4 Visual", kConfigFirst}},
+        {"DX50", {"MPEG-4 Visual", kConfigFirst}},
+        {"FMP4", {"MPEG-4 Visual", kConfigFirst}},
+        {"DIV3", {"MS MPEG-4 v3", kContainer}},
+        {"MP42", {"MS MPEG-4 v2", kContainer}},
+        {"MP43", {"MS MPEG-4 v3", kContainer}},
+        {"RV10", {"RealVideo 1", kContainer}},
+        {"RV20", {"RealVideo 2", kContainer}},
+        {"RV30", {"RealVideo 3", kContainer}},
+        {"RV40", {"RealVideo 4", kContainer}},
+        {"MP2V", {"MPEG-2 Video", kFrames}},
+        {"MPG2", {"MPEG-2 Video", kFrames}},
+        {"MPG1", {"MPEG-1 Video", kFrames}},
+        {"THEO", {"Theora", kContainer}},
+        {"SNOW", {"Snow", kContainer}},
+        {"MJPG", {"Motion JPEG", kFrames}},
+        {"WMV1", {"Windows Media Video 7", kContainer}},
+        {"WMV2", {"Windows Media Video 8", kContainer}},
+        {"WMV3", {"Windows Media Video 9", kContainer}},
+        {"VP80", {"VP8", kContainer}},
+        {"VP90", {"VP9", kContainer}},
     };
     std::string upper = fourCc;
     for (char& c : upper) {
         c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
     }
-    for (const Name& entry : kNames) {
-        if (upper == entry.fourCc) {
-            return entry.name;
+    for (const Row& row : kRows) {
+        if (upper == row.fourCc) {
+            return row.codec;
         }
     }
-    return "unknown";
+    return {"unknown", kContainer};
 }
 
 std::string AudioCodecName(uint32_t tag)
@@ -139,8 +165,8 @@ StreamForm AudioForm(uint32_t tag)
     case 0x0050: // MPEG audio frames carry their own headers
     case 0x0055:
     case 0x2000: // so do AC-3 and DTS frames
-    case 0x2001: return StreamForm::RawAudio;
-    default: return StreamForm::RawFrames;
+    case 0x2001: return StreamForm::Frames;
+    default: return StreamForm::NeedsContainer;
     }
 }
 
@@ -181,13 +207,16 @@ TrackInfo DescribeTrack(const Demuxer& demuxer, int32_t track)
         // Tracks whose header comes from the file (Video for Windows,
         // MPEG-1) name their codec only in biCompression.
         uint32_t fourCc = format.codec != 0 ? format.codec : info.video.compression;
+        VideoCodec codec = {"unknown", StreamForm::NeedsContainer};
         if (fourCc != 0) {
             info.code = FourCcText(fourCc);
-            info.codecName = VideoCodecName(info.code);
-        } else {
-            info.codecName = "unknown";
+            // The library names MPEG-4 Simple Profile DIV4; in a Video for
+            // Windows header DIV4 is the Microsoft MPEG-4 v3 variant.
+            bool vfwDiv4 = format.codec == 0 && (info.code == "DIV4" || info.code == "div4");
+            codec = FindVideoCodec(vfwDiv4 ? "DIV3" : info.code);
         }
-        info.form = fourCc == kCodecAvc1 ? StreamForm::H264AnnexB : StreamForm::RawFrames;
+        info.codecName = codec.name;
+        info.form = codec.form;
     } else if (format.mediaType == ZOLVDMX_MEDIA_AUDIO) {
         info.hasAudioHeader = true;
         info.audio = DecodeAudio(format);

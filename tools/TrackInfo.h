@@ -32,10 +32,12 @@ struct AudioHeader {
 
 // How `extract` writes a track.
 enum class StreamForm {
-    H264AnnexB,   // parameter sets, then start-code frames
-    AacAdts,      // each frame behind an ADTS header
-    RawAudio,     // MPEG audio, AC-3, DTS: frames back to back are the stream
-    RawFrames,    // anything else: frames back to back, not a standard stream
+    H264AnnexB,     // parameter sets, then start-code frames
+    AacAdts,        // each frame behind an ADTS header
+    ConfigFirst,    // MPEG-4 Visual: the decoder configuration (VOL header), then the frames
+    Frames,         // frames back to back are the stream: MPEG-1/2 video, Motion JPEG,
+                    // H.264 from Video for Windows, MPEG audio, AC-3, DTS
+    NeedsContainer, // anything else: frames back to back, which players open only in a container
 };
 
 struct TrackInfo {
@@ -51,7 +53,7 @@ struct TrackInfo {
     std::string code;
     // "H.264", "AAC", ... ("unknown" when the code is not one we know).
     std::string codecName;
-    StreamForm form = StreamForm::RawFrames;
+    StreamForm form = StreamForm::NeedsContainer;
 
     bool IsAudioOrVideo() const
     {

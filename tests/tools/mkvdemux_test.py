@@ -303,16 +303,26 @@ class Extract(ExtractCase):
                 self.assertEqual([hashlib.md5(p).hexdigest() for p in payloads],
                                  [r["md5"] for r in packet_rows(name)[1]])
 
-    def test_other_codecs_are_the_frames_back_to_back(self):
-        # file, track, whether a warning is due
-        for name, track, warned in [("mpeg4_mp3", 1, False), ("ac3_only", 0, False), ("theora_vorbis", 0, True),
-                                    ("theora_vorbis", 1, True), ("mpeg4_mp3", 0, True)]:
+    def test_other_codecs_are_the_frames_back_to_back_and_warn_only_without_a_stream_format(self):
+        # file, track, the codec a warning names (None: no warning), bytes
+        # before the frames
+        cases = [("mpeg4_mp3", 1, None, 0), ("ac3_only", 0, None, 0), ("theora_vorbis", 0, "Theora", 0),
+                 ("theora_vorbis", 1, "Vorbis", 0),
+                 # MPEG-4 Visual: the VOL header from the codec private data
+                 ("mpeg4_mp3", 0, None, int(read_table("mpeg4_mp3", ".tracks.tsv")[0]["codec_private_size"]))]
+        for name, track, warned, header in cases:
             with self.subTest(file=name, track=track):
                 stream, errors = self.extract(name, track)
                 rows = packet_rows(name)[track]
-                self.assertEqual(len(stream), sum(int(r["size"]) for r in rows))
-                self.assertEqual(hashlib.md5(stream[:int(rows[0]["size"])]).hexdigest(), rows[0]["md5"])
-                self.assertEqual("warning" in errors, warned, errors)
+                self.assertEqual(len(stream), header + sum(int(r["size"]) for r in rows))
+                first = stream[header:header + int(rows[0]["size"])]
+                self.assertEqual(hashlib.md5(first).hexdigest(), rows[0]["md5"])
+                if header:
+                    self.assertTrue(stream.startswith(b"\x00\x00\x01\xb0"))  # visual object sequence
+                warnings = [line for line in errors.splitlines() if "warning" in line]
+                self.assertEqual(len(warnings), 1 if warned else 0, errors)
+                if warned:
+                    self.assertIn(f"({warned})", warnings[0])
 
 
 class ExtractFfprobe(ExtractCase):
@@ -334,7 +344,7 @@ class ExtractFfprobe(ExtractCase):
         # file, track, suffix, codec name as ffprobe says it
         cases = [("h264_aac", 0, ".h264", "h264"), ("h264_aac_manyclusters", 0, ".h264", "h264"),
                  ("h264_aac", 1, ".aac", "aac"), ("h264_aac_manyclusters", 1, ".aac", "aac"),
-                 ("mpeg4_mp3", 1, ".mp3", "mp3"), ("ac3_only", 0, ".ac3", "ac3")]
+                 ("mpeg4_mp3", 0, ".m4v", "mpeg4"), ("mpeg4_mp3", 1, ".mp3", "mp3"), ("ac3_only", 0, ".ac3", "ac3")]
         for name, track, suffix, codec in cases:
             with self.subTest(file=name, track=track):
                 stream, _ = self.extract(name, track)
@@ -342,7 +352,7 @@ class ExtractFfprobe(ExtractCase):
                 row = read_table(name, ".tracks.tsv")[track]
                 self.assertEqual(probed["codec_name"], codec)
                 self.assertEqual(int(probed["nb_read_frames"]), len(packet_rows(name)[track]))
-                if suffix == ".h264":
+                if suffix in (".h264", ".m4v"):
                     self.assertEqual((probed["width"], probed["height"]),
                                      (int(row["pixel_width"]), int(row["pixel_height"])))
                 else:
