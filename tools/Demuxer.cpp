@@ -83,15 +83,22 @@ Demuxer::Demuxer(const std::string& path, bool verbose)
         StdoutDiversion diversion(verbose);
         status = API_ZOLVDMX_Load(handle, sourceName.data());
     }
+    std::string problem;
     if (status != ZOLVDMX_OK) {
+        problem = "the library cannot load it (no Matroska Segment found; status " + StatusText(status) + ")";
+    } else if (API_ZOLVDMX_GetNumTracks(handle) <= 0) {
+        // A file cut short before its track list loads, but holds nothing
+        // a player could use.
+        problem = "the library loads it but finds no track in it (is the file cut short?)";
+    }
+    if (!problem.empty()) {
         // The destructor does not run when the constructor throws.
         {
             StdoutDiversion diversion(verbose);
             API_ZOLVDMX_Destroy(handle);
         }
         handle = nullptr;
-        throw ToolError(kExitNotLoadable, path + ": the library cannot load it (no Matroska Segment found; status " +
-                                              StatusText(status) + ")");
+        throw ToolError(kExitNotLoadable, path + ": " + problem);
     }
 }
 
@@ -126,13 +133,9 @@ void Demuxer::RequireTrack(int32_t track) const
     if (track >= 0 && track < count) {
         return;
     }
-    std::string message = path + ": no track " + std::to_string(track);
-    if (count == 0) {
-        message += " (the file has no tracks)";
-    } else {
-        message += " (tracks are 0 to " + std::to_string(count - 1) + ")";
-    }
-    throw ToolError(kExitNoSuchTrack, message);
+    // The constructor turned away files without tracks.
+    throw ToolError(kExitNoSuchTrack, path + ": no track " + std::to_string(track) + " (tracks are 0 to " +
+                                          std::to_string(count - 1) + ")");
 }
 
 TrackSample Demuxer::NewSample(int32_t track) const

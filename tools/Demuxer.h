@@ -26,7 +26,7 @@ struct TrackSample {
 class Demuxer {
 public:
     // Creates a handle and loads path; throws ToolError when the library
-    // cannot. With verbose the library's lines go to stderr, otherwise
+    // cannot, or finds no track in the file. With verbose the library's lines go to stderr, otherwise
     // nowhere.
     Demuxer(const std::string& path, bool verbose);
     ~Demuxer();

@@ -117,9 +117,6 @@ int RunInfo(const Options& options)
     }
     std::printf("%s: %zu track%s, %s s\n\n", options.file.c_str(), tracks.size(), tracks.size() == 1 ? "" : "s",
                 FormatSeconds(duration, 3).c_str());
-    if (tracks.empty()) {
-        return 0;
-    }
     TextTable table({true, false, false, false, true, true, true, true, false});
     table.Add({"#", "type", "codec", "format", "duration s", "max sample", "private", "config", "seekable"});
     for (const TrackInfo& track : tracks) {

@@ -384,6 +384,11 @@ class CommandLine(unittest.TestCase):
             self.expect_error(EXIT_UNREADABLE, "No such file", "info", os.path.join(work, "missing.mkv"))
             self.expect_error(EXIT_UNREADABLE, "is a directory", "packets", work)
             self.expect_error(EXIT_NOT_LOADABLE, "cannot load", "info", os.path.join(DATA, "README.md"))
+            # Cut inside the Segment's head: the library loads it but finds no track.
+            cut = os.path.join(work, "cut.mkv")
+            with open(sample, "rb") as whole, open(cut, "wb") as part:
+                part.write(whole.read(1000))
+            self.expect_error(EXIT_NOT_LOADABLE, "finds no track", "info", cut)
             self.expect_error(EXIT_NO_TRACK, "no track 3 (tracks are 0 to 2)", "packets", sample, "--track", "3")
             self.expect_error(EXIT_NO_TRACK, "no track 7", "seek", sample, "--track", "7", "--time", "1")
             self.expect_error(EXIT_UNSUPPORTED, "subtitle", "extract", sample, "--track", "2", "-o", out)
