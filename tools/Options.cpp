@@ -2,25 +2,28 @@
 // their value as the next argument or after '=' (--track=1).
 #include "Options.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <iterator>
 #include <vector>
 
 #include "ToolError.h"
 
 namespace {
 
-const char kExitCodes[] =
-    "Exit codes:\n"
-    "  0  success\n"
-    "  1  other failure (the output cannot be written, out of memory)\n"
-    "  2  usage error\n"
-    "  3  the file is missing or cannot be read\n"
-    "  4  the library cannot load the file (no Matroska Segment in it)\n"
-    "  5  no track with that index\n"
-    "  6  the command does not handle the track's type (a subtitle track, say)\n"
-    "  7  the library failed while delivering samples or seeking\n";
+// What each exit code means; a command's help lists the codes it can return.
+const char* const kExitMeanings[] = {
+    "success",
+    "other failure (the output cannot be written, out of memory)",
+    "usage error",
+    "the file is missing or cannot be read",
+    "the library cannot load the file (no Matroska Segment) or finds no track in it",
+    "no track with that index",
+    "the command does not handle the track's type (a subtitle track, say)",
+    "the library failed while delivering samples or seeking",
+};
 
 const char kToolHelp[] =
     "Usage: mkvdemux COMMAND FILE [OPTIONS]\n"
@@ -31,13 +34,14 @@ const char kToolHelp[] =
     "  info FILE                         the track table\n"
     "  packets FILE                      every sample of the audio and video tracks\n"
     "  extract FILE --track N -o OUT     a track's elementary stream\n"
-    "  seek FILE --track N --time SECONDS\n"
-    "                                    seek, then list the samples that follow\n"
+    "  seek FILE --track N --time TIME   seek, then list the samples that follow\n"
+    "  help [COMMAND]                    the help of a command, or this one\n"
     "\n"
-    "Run 'mkvdemux COMMAND --help' for the options of a command.\n"
+    "Run 'mkvdemux help COMMAND' or 'mkvdemux COMMAND --help' for the options of a\n"
+    "command. JSON output is valid UTF-8 whatever the file name: each byte of the\n"
+    "name that is not part of valid UTF-8 comes out as U+FFFD.\n"
     "\n"
     "Options of every command:\n"
-    "  --verbose    show the library's own messages (on stderr)\n"
     "  -h, --help   show help\n"
     "  --version    show the version\n"
     "\n";
@@ -47,10 +51,15 @@ const char kInfoHelp[] =
     "\n"
     "Lists the tracks: index, type, codec (four-character code or WAVE format tag\n"
     "with its name), picture size and frame rate or sample rate, channels and bits,\n"
-    "duration, largest sample size, codec private and configuration sizes, seekable.\n"
+    "duration, largest sample size, codec private and configuration sizes, and the\n"
+    "library's seekable flag, which says that the file has a SeekHead (an index of\n"
+    "its top-level elements). A file in which the library finds no track is an\n"
+    "error (exit code 4).\n"
     "\n"
     "  --json       one JSON object, every field of the format record\n"
     "  --verbose    show the library's own messages (on stderr)\n"
+    "  -h, --help   show this help\n"
+    "  --version    show the version\n"
     "\n";
 
 const char kPacketsHelp[] =
@@ -61,56 +70,86 @@ const char kPacketsHelp[] =
     "its parameter sets (kind 'config'); every other sample is a frame.\n"
     "Subtitle tracks are left out.\n"
     "\n"
-    "  --track N      only track N (a video or audio track)\n"
-    "  --md5          add the MD5 of each sample's bytes\n"
-    "  --json         one JSON object with a 'packets' array, a sample per line\n"
-    "  --no-progress  no progress bar (shown on a terminal for large files)\n"
-    "  --verbose      show the library's own messages (on stderr)\n"
+    "  --track N, -t N  only track N (a video or audio track)\n"
+    "  --md5            add the MD5 of each sample's bytes\n"
+    "  --json           one JSON object with a 'packets' array, a sample per line\n"
+    "  --no-progress    no progress bar (shown on a terminal for large files)\n"
+    "  --verbose        show the library's own messages (on stderr)\n"
+    "  -h, --help       show this help\n"
+    "  --version        show the version\n"
     "\n";
 
 const char kExtractHelp[] =
     "Usage: mkvdemux extract FILE --track N -o OUT [--verbose]\n"
     "\n"
     "Writes a track's elementary stream to OUT ('-' for standard output):\n"
-    "  H.264                    Annex B byte stream, parameter sets first\n"
-    "  AAC                      ADTS, a header before each frame\n"
-    "  MP3, MPEG audio, AC-3, DTS   the frames back to back\n"
-    "  anything else            the frames back to back, with a warning\n"
+    "  H.264                        Annex B byte stream, parameter sets first\n"
+    "  AAC                          ADTS, a header before each frame\n"
+    "  MPEG-4 Visual                its decoder configuration (the VOL header), then\n"
+    "                               the frames\n"
+    "  MPEG-1 and MPEG-2 video, Motion JPEG, MP3, MPEG audio, AC-3, DTS\n"
+    "                               the frames back to back\n"
+    "  anything else                the frames back to back, with a warning: Theora,\n"
+    "                               Vorbis, PCM, RealVideo, RealAudio, MS MPEG-4,\n"
+    "                               Windows Media, VP8, VP9, Snow and unknown codecs\n"
+    "                               need a container before a player opens them\n"
     "\n"
-    "  --track N, -t N          the track to extract (video or audio)\n"
-    "  --output OUT, -o OUT     the file to write\n"
-    "  --no-progress            no progress bar (shown on a terminal for large files)\n"
-    "  --verbose                show the library's own messages (on stderr)\n"
+    "  --track N, -t N              the track to extract (video or audio)\n"
+    "  --output OUT, -o OUT         the file to write\n"
+    "  --no-progress                no progress bar (shown on a terminal for large files)\n"
+    "  --verbose                    show the library's own messages (on stderr)\n"
+    "  -h, --help                   show this help\n"
+    "  --version                    show the version\n"
     "\n";
 
 const char kSeekHelp[] =
-    "Usage: mkvdemux seek FILE --track N --time SECONDS [--count K] [--md5] [--verbose]\n"
+    "Usage: mkvdemux seek FILE --track N --time TIME [--count K] [--md5] [--verbose]\n"
     "\n"
-    "Seeks track N to SECONDS, prints the library's result code and the time it\n"
+    "Seeks track N to TIME, prints the library's result code and the time it\n"
     "reports, then lists the next K samples of the track like 'packets'. A fresh\n"
     "handle hands out an H.264 track's parameter sets first; that sample is listed\n"
     "on top of the K.\n"
     "\n"
     "  --track N, -t N      the track to seek (video or audio)\n"
-    "  --time SECONDS       where to seek, e.g. 1.5 (negative and 0 seek to the start)\n"
+    "  --time TIME          where to seek: seconds (1.5), mm:ss(.fff) or\n"
+    "                       hh:mm:ss(.fff), e.g. 1:02.5 or 0:01:02.5; a negative\n"
+    "                       number of seconds, or 0, seeks to the start\n"
     "  --count K, -n K      samples to list after the seek (default 5)\n"
     "  --md5                add the MD5 of each sample's bytes\n"
     "  --verbose            show the library's own messages (on stderr)\n"
+    "  -h, --help           show this help\n"
+    "  --version            show the version\n"
+    "\n";
+
+const char kHelpHelp[] =
+    "Usage: mkvdemux help [COMMAND]\n"
+    "\n"
+    "Shows the help of COMMAND (info, packets, extract, seek or help), or of the\n"
+    "tool.\n"
     "\n";
 
 struct CommandOptions {
     const char* command;
     const char* help;
     std::vector<std::string> accepted; // long option names
+    std::vector<int> exitCodes;        // the codes the command can return
 };
 
 const std::vector<CommandOptions>& Commands()
 {
+    // Reading a file can fail in every way up to "no track"; the track a
+    // command is given can be missing, of the wrong type or fail to deliver.
+    static const std::vector<int> kLoadCodes = {kExitOk, kExitFailure, kExitUsage, kExitFileUnreadable,
+                                                kExitNotLoadable};
+    static const std::vector<int> kTrackCodes = {kExitOk,           kExitFailure,    kExitUsage,
+                                                 kExitFileUnreadable, kExitNotLoadable, kExitNoSuchTrack,
+                                                 kExitUnsupportedTrack, kExitLibraryError};
     static const std::vector<CommandOptions> kCommands = {
-        {"info", kInfoHelp, {"json", "verbose"}},
-        {"packets", kPacketsHelp, {"track", "md5", "json", "no-progress", "verbose"}},
-        {"extract", kExtractHelp, {"track", "output", "no-progress", "verbose"}},
-        {"seek", kSeekHelp, {"track", "time", "count", "md5", "verbose"}},
+        {"info", kInfoHelp, {"json", "verbose"}, kLoadCodes},
+        {"packets", kPacketsHelp, {"track", "md5", "json", "no-progress", "verbose"}, kTrackCodes},
+        {"extract", kExtractHelp, {"track", "output", "no-progress", "verbose"}, kTrackCodes},
+        {"seek", kSeekHelp, {"track", "time", "count", "md5", "verbose"}, kTrackCodes},
+        {"help", kHelpHelp, {}, {kExitOk, kExitUsage}},
     };
     return kCommands;
 }
@@ -143,16 +182,83 @@ int32_t ParseCount(const std::string& option, const std::string& text, const std
     return static_cast<int32_t>(value);
 }
 
-int64_t ParseSeconds(const std::string& text, const std::string& command)
+bool AllDigits(const std::string& text)
 {
-    char* end = nullptr;
-    errno = 0;
-    double seconds = std::strtod(text.c_str(), &end);
-    // 100-ns units in a signed 64-bit count reach about 29000 years.
-    if (text.empty() || *end != '\0' || errno != 0 || !std::isfinite(seconds) || std::fabs(seconds) > 9.0e11) {
-        UsageError("--time needs a time in seconds, such as 1.5, not '" + text + "'", command);
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// 100-ns units in a signed 64-bit count reach about 29000 years.
+constexpr double kLargestSeconds = 9.0e11;
+
+// Seconds as a decimal number: 1.5, -2, .5; no sign but '-', no exponent.
+bool ParsePlainSeconds(const std::string& text, int64_t& time)
+{
+    std::string unsignedPart = text.substr(text.compare(0, 1, "-") == 0 ? 1 : 0);
+    size_t point = unsignedPart.find('.');
+    std::string whole = unsignedPart.substr(0, point);
+    std::string fraction = point == std::string::npos ? "" : unsignedPart.substr(point + 1);
+    if ((!whole.empty() && !AllDigits(whole)) || (!fraction.empty() && !AllDigits(fraction)) ||
+        (whole.empty() && fraction.empty())) {
+        return false;
     }
-    return std::llround(seconds * 1e7);
+    double seconds = std::strtod(text.c_str(), nullptr);
+    if (!(std::fabs(seconds) <= kLargestSeconds)) {
+        return false;
+    }
+    time = std::llround(seconds * 1e7);
+    return true;
+}
+
+// mm:ss(.fff) or hh:mm:ss(.fff): the first field any number of digits, each
+// later one two digits below 60, a fraction after the last.
+bool ParseClockTime(const std::string& text, int64_t& time)
+{
+    std::vector<std::string> fields;
+    for (size_t start = 0;;) {
+        size_t colon = text.find(':', start);
+        fields.push_back(text.substr(start, colon - start));
+        if (colon == std::string::npos) {
+            break;
+        }
+        start = colon + 1;
+    }
+    if (fields.size() > 3) {
+        return false;
+    }
+    std::string& last = fields.back();
+    size_t point = last.find('.');
+    std::string fraction = point == std::string::npos ? "" : last.substr(point + 1);
+    if (point != std::string::npos && !AllDigits(fraction)) {
+        return false;
+    }
+    last = last.substr(0, point);
+    // Twelve digits of hours cannot overflow; the bound below rejects them.
+    if (!AllDigits(fields[0]) || fields[0].size() > 12) {
+        return false;
+    }
+    uint64_t seconds = std::stoull(fields[0]);
+    for (size_t i = 1; i < fields.size(); ++i) {
+        if (fields[i].size() != 2 || !AllDigits(fields[i]) || std::stoul(fields[i]) >= 60) {
+            return false;
+        }
+        seconds = seconds * 60 + std::stoul(fields[i]);
+    }
+    if (static_cast<double>(seconds) > kLargestSeconds) {
+        return false;
+    }
+    int64_t fractionUnits = fraction.empty() ? 0 : std::llround(std::strtod(("0." + fraction).c_str(), nullptr) * 1e7);
+    time = static_cast<int64_t>(seconds) * 10000000 + fractionUnits;
+    return true;
+}
+
+int64_t ParseTime(const std::string& text, const std::string& command)
+{
+    int64_t time = 0;
+    bool clock = text.find(':') != std::string::npos;
+    if (!(clock ? ParseClockTime(text, time) : ParsePlainSeconds(text, time))) {
+        UsageError("--time needs seconds (1.5), mm:ss(.fff) or hh:mm:ss(.fff), not '" + text + "'", command);
+    }
+    return time;
 }
 
 // The long name of an option as typed ("-o" -> "output").
@@ -175,40 +281,41 @@ Options ParseOptions(int argc, char** argv)
 {
     Options options;
     std::vector<std::string> args(argv + 1, argv + argc);
-    // --help anywhere answers with help rather than complaints.
+    // --help or --version anywhere answers rather than complains.
     for (const std::string& arg : args) {
         if (arg == "--") {
             break;
         }
-        if (arg == "-h" || arg == "--help") {
-            options.help = true;
-        }
+        options.help = options.help || arg == "-h" || arg == "--help";
+        options.version = options.version || arg == "--version";
     }
     if (args.empty()) {
         UsageError("no command given", "");
     }
-    size_t next = 0;
-    if (args[0] == "--version") {
-        options.version = true;
-        return options;
-    }
-    if (args[0] == "-h" || args[0] == "--help") {
-        return options;
-    }
     const CommandOptions* command = FindCommand(args[0]);
+    if (options.help || options.version) {
+        options.command = command != nullptr ? args[0] : "";
+        return options;
+    }
     if (command == nullptr) {
-        if (options.help) {
-            return options;
-        }
         UsageError(args[0][0] == '-' ? "unknown option '" + args[0] + "' before the command"
                                      : "unknown command '" + args[0] + "'",
                    "");
     }
     options.command = args[0];
-    if (options.help) {
+    if (options.command == "help") {
+        if (args.size() > 2) {
+            UsageError("help takes one command at most", "help");
+        }
+        if (args.size() == 2) {
+            if (FindCommand(args[1]) == nullptr) {
+                UsageError("no command '" + args[1] + "' to show the help of", "help");
+            }
+            options.topic = args[1];
+        }
         return options;
     }
-    next = 1;
+    size_t next = 1;
 
     bool filesOnly = false;
     bool hasFile = false;
@@ -268,7 +375,7 @@ Options ParseOptions(int argc, char** argv)
             }
             options.output = value;
         } else if (longName == "time") {
-            options.time = ParseSeconds(value, name);
+            options.time = ParseTime(value, name);
             options.hasTime = true;
         } else if (longName == "count") {
             options.count = ParseCount("count", value, name);
@@ -301,5 +408,13 @@ Options ParseOptions(int argc, char** argv)
 std::string HelpText(const std::string& command)
 {
     const CommandOptions* found = FindCommand(command);
-    return std::string(found != nullptr ? found->help : kToolHelp) + kExitCodes;
+    std::string text = found != nullptr ? found->help : kToolHelp;
+    text += "Exit codes:\n";
+    for (int code = 0; code < static_cast<int>(std::size(kExitMeanings)); ++code) {
+        if (found == nullptr ||
+            std::find(found->exitCodes.begin(), found->exitCodes.end(), code) != found->exitCodes.end()) {
+            text += "  " + std::to_string(code) + "  " + kExitMeanings[code] + "\n";
+        }
+    }
+    return text;
 }

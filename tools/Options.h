@@ -7,8 +7,9 @@
 #include <string>
 
 struct Options {
-    std::string command; // info, packets, extract or seek; empty for the tool's own help
+    std::string command; // info, packets, extract, seek or help; empty for the tool's own help
     std::string file;
+    std::string topic; // help: the command whose help is wanted, empty for the tool's
     bool help = false;
     bool version = false;
     bool verbose = false;
@@ -19,16 +20,18 @@ struct Options {
     int32_t track = 0;
     std::string output;
     bool hasTime = false;
-    int64_t time = 0; // 100-ns units
+    int64_t time = 0; // 100-ns units; see ParseTime
     int32_t count = 5;
     long long fileSize = 0; // filled in once the file is found readable
 };
 
 // Throws ToolError (usage) on anything it does not accept, naming the
-// culprit. --help anywhere wins over every other mistake.
+// culprit. --help anywhere, then --version anywhere, wins over every
+// mistake.
 Options ParseOptions(int argc, char** argv);
 
-// The tool's help for an empty command, else the command's.
+// The tool's help for an empty command, else the command's, each with the
+// exit codes it can return.
 std::string HelpText(const std::string& command);
 
 #endif

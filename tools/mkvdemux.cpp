@@ -16,6 +16,15 @@
 
 namespace {
 
+// Returns code once everything written to stdout has left.
+int Flushed(int code)
+{
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        throw ToolError(kExitFailure, "cannot write to standard output");
+    }
+    return code;
+}
+
 int Run(int argc, char** argv)
 {
     // Samples are listed line by line; a large buffer keeps that cheap.
@@ -23,13 +32,17 @@ int Run(int argc, char** argv)
     std::setvbuf(stdout, stdoutBuffer, _IOFBF, sizeof stdoutBuffer);
 
     Options options = ParseOptions(argc, argv);
+    if (options.help) {
+        std::fputs(HelpText(options.command).c_str(), stdout);
+        return Flushed(kExitOk);
+    }
     if (options.version) {
         std::printf("mkvdemux %s\n", MKVDEMUX_VERSION);
-        return kExitOk;
+        return Flushed(kExitOk);
     }
-    if (options.help || options.command.empty()) {
-        std::fputs(HelpText(options.command).c_str(), stdout);
-        return kExitOk;
+    if (options.command == "help") {
+        std::fputs(HelpText(options.topic).c_str(), stdout);
+        return Flushed(kExitOk);
     }
     std::string problem = CheckReadableFile(options.file, &options.fileSize);
     if (!problem.empty()) {
@@ -46,10 +59,7 @@ int Run(int argc, char** argv)
     } else {
         code = RunSeek(options);
     }
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        throw ToolError(kExitFailure, "cannot write to standard output");
-    }
-    return code;
+    return Flushed(code);
 }
 
 } // namespace

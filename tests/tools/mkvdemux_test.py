@@ -413,15 +413,39 @@ class CommandLine(unittest.TestCase):
         self.assertEqual(len(lines), 3)
         self.assertEqual(lines[2].split()[2], first["start_100ns"])
 
-    def test_help_documents_every_command_and_the_exit_codes(self):
-        for command in [[], ["info"], ["packets"], ["extract"], ["seek"]]:
+    def test_time_takes_seconds_and_clock_forms_and_rejects_malformed_ones(self):
+        sample = mkv("h264_aac")
+        # The seek line repeats the requested time in 100-ns units.
+        for text, units in [("1.5", 15000000), ("0:01.5", 15000000), ("00:00:01.5", 15000000), ("-0.5", -5000000),
+                            ("2:03.25", 1232500000), ("1:02:03", 37230000000), ("90:00", 54000000000)]:
+            with self.subTest(time=text):
+                result = run_tool("seek", sample, "--track", "1", "--time", text, "--count", "0")
+                first = result.stdout.decode().splitlines()[0]
+                self.assertTrue(first.startswith(f"seek track 1 to {units / 1e7:.7f} s ({units}):"), first)
+        for text in ["1:60", "0:00:60", "1:60:00", "a:b", "1:", ":30", "1::30", "-1:30", "1:-3", "1:5", "1:30.",
+                     "1.5:30", "1:02:03:04", "", "1e3", "+1"]:
+            with self.subTest(time=text):
+                self.expect_error(EXIT_USAGE, f"--time needs seconds (1.5), mm:ss(.fff) or hh:mm:ss(.fff), "
+                                  f"not '{text}'", "seek", sample, "--track", "0", "--time", text)
+
+    def test_help_and_version_answer_for_every_command(self):
+        version = run_tool("--version")
+        self.assertEqual(version.returncode, 0)
+        self.assertRegex(version.stdout.decode(), r"^mkvdemux \d+\.\d+")
+        every_code = {"info": range(5), "help": [0, 2]}
+        for command in ["", "info", "packets", "extract", "seek", "help"]:
             with self.subTest(command=command):
-                result = run_tool(*command, "--help")
+                first = [command] if command else []
+                result = run_tool(*first, "--help")
                 self.assertEqual(result.returncode, 0)
                 text = result.stdout.decode()
-                self.assertIn("Usage: mkvdemux " + (command[0] if command else "COMMAND"), text)
-                for code in range(8):
-                    self.assertIn(f"\n  {code}  ", text)
+                self.assertTrue(text.startswith("Usage: mkvdemux " + (command or "COMMAND")), text)
+                self.assertEqual(run_tool("help", *first).stdout, result.stdout)
+                # Each command lists the exit codes it can return, no other.
+                listed = [int(line.split()[0]) for line in text.split("Exit codes:\n")[1].splitlines()]
+                self.assertEqual(listed, list(every_code.get(command, range(8))))
+                self.assertEqual(run_tool(*first, mkv("h264_aac"), "--version").stdout, version.stdout)
+        self.expect_error(EXIT_USAGE, "no command 'play'", "help", "play")
 
 
 GROUPS = {"info": Info, "packets": Packets, "seek": Seek, "extract": Extract, "extract_ffprobe": ExtractFfprobe,
