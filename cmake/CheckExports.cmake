@@ -5,7 +5,7 @@
 #
 # NM is the nm of the library's target (the cross nm in an ARM build).
 
-cmake_minimum_required(VERSION 3.25)
+cmake_minimum_required(VERSION 3.20)
 
 foreach(required NM LIBRARY)
   if(NOT DEFINED ${required})
