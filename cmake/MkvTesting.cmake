@@ -10,7 +10,8 @@
 # itself skipped with the reason, instead of failing.
 #
 # The full path of each tool is passed to the command as MKV_TOOL_<TOOL>
-# (MKV_TOOL_FFPROBE, MKV_TOOL_MKVINFO) in its environment.
+# (MKV_TOOL_FFPROBE, MKV_TOOL_MKVINFO, MKV_TOOL_PKG_CONFIG) in its
+# environment.
 function(mkv_add_desktop_tool_test)
   cmake_parse_arguments(PARSE_ARGV 0 arg "" "NAME;WORKING_DIRECTORY" "TOOLS;COMMAND")
   if(NOT arg_NAME OR NOT arg_COMMAND)
@@ -24,7 +25,8 @@ function(mkv_add_desktop_tool_test)
     set(skipReason "cross build: checks against ${toolNames} run in native builds only")
   else()
     foreach(tool IN LISTS arg_TOOLS)
-      string(TOUPPER "MKV_TOOL_${tool}" toolVariable)
+      string(MAKE_C_IDENTIFIER "MKV_TOOL_${tool}" toolVariable)
+      string(TOUPPER "${toolVariable}" toolVariable)
       find_program(${toolVariable} ${tool})
       if(NOT ${toolVariable})
         set(skipReason "${tool} is not installed")
