@@ -11,6 +11,7 @@ Usage: damage_cluster.py IN.mkv OUT.mkv CLUSTER_INDEX
 
 import sys
 
+sys.dont_write_bytecode = True  # keep the folder free of a __pycache__
 from rewrite_tracks import ID_CLUSTER, ID_SEGMENT, ReadId, ReadVint
 
 GARBAGE = bytes.fromhex("00474152424147454747")  # 0x00 then "GARBAGEGG"

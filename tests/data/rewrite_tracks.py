@@ -407,6 +407,9 @@ def main(args):
         Fail("expected one Segment")
     segment = segments[0]
     RememberPositionValues(segment)
+    for block in Blocks(segment):
+        if JoinBlock(*SplitBlock(block.data)) != block.data:
+            Fail("block at %d: lacing is not written back as it was" % block.old_offset)
 
     notes, rewritten = [], set()
     while options:
