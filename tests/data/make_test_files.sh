@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Regenerates the small Matroska files in this folder from synthetic sources, then
-# writes their expected values with make_expected.py. Needs ffmpeg, ffprobe and
-# mkvtoolnix (mkvmerge, mkvinfo); the tests themselves only read the committed results.
+# writes their expected values with make_expected.py. Needs ffmpeg, ffprobe, mkvtoolnix
+# (mkvmerge, mkvinfo) and Python 3; the tests themselves only read the committed results.
+# Forms that current muxers no longer write are made from mkvmerge files with
+# rewrite_tracks.py; damage_cluster.py breaks one cluster of a copy.
 #
 # Same tool versions give the same bytes: sources are lavfi test patterns and tones,
 # encoders run single-threaded with bit-exact flags, mkvmerge runs with a fixed seed,
@@ -81,6 +83,127 @@ EOF
 "${merge[@]}" --segment-uid 0x6c69624d4b5601000000000000000004 -o "$here/ac3_only.mkv" \
     "$work/ac3_only.ac3"
 
+# The files below are small (96x64 pictures) and use a picture that changes in every
+# frame without scene cuts (colour bars with a rotating hue), so x264 places key frames
+# only where its GOP length says.
+bars=smptebars=size=96x64:rate=25,hue=H=t
+tone=sine=frequency=440:sample_rate=48000
+rewrite=(python3 "$here/rewrite_tracks.py")
+
+# ffmpeg_gop2s.mkv: what a user gets from ffmpeg with a 2 s GOP: x264 -g 50 with its
+# default B-frames and AAC, 10 s, ffmpeg's muxer (clusters open with an audio block).
+"${ff[@]}" -f lavfi -i "$bars" -f lavfi -i "$tone" -t 10 "${exact[@]}" -map 0:v -map 1:a \
+    -c:v libx264 -g 50 -pix_fmt yuv420p -c:a aac -b:a 32k -ac 2 -f matroska "$here/ffmpeg_gop2s.mkv"
+
+# x264_default_gop.mkv: x264 with its default settings (key frames 250 frames = 10 s
+# apart, so a GOP spans several clusters) and AAC, 25 s, ffmpeg's muxer with Cues.
+# x264_default_gop_nocues.mkv: the same encode written to a pipe, where the muxer can
+# not seek back: no Cues, a Segment of unknown size, clusters of about 0.8 s (the
+# SeekHead at the start lists Info, Tracks and Tags only).
+longgop=(-f lavfi -i "$bars" -f lavfi -i "$tone" -t 25 "${exact[@]}" -map 0:v -map 1:a
+    -c:v libx264 -pix_fmt yuv420p -c:a aac -b:a 32k -ac 2 -f matroska)
+"${ff[@]}" "${longgop[@]}" "$here/x264_default_gop.mkv"
+"${ff[@]}" "${longgop[@]}" - > "$here/x264_default_gop_nocues.mkv"
+
+# mkvmerge_longgop.mkv: the same two streams, taken out as raw H.264 and ADTS and muxed
+# by mkvmerge with its default clusters, cues and AAC lacing.
+"${ff[@]}" -i "$here/x264_default_gop.mkv" -map 0:v -c copy -bsf:v h264_mp4toannexb \
+    -f h264 "$work/longgop.h264"
+"${ff[@]}" -i "$here/x264_default_gop.mkv" -map 0:a -c copy -f adts "$work/longgop.aac"
+"${merge[@]}" --segment-uid 0x6c69624d4b5601000000000000000005 -o "$here/mkvmerge_longgop.mkv" \
+    --default-duration 0:25fps "$work/longgop.h264" "$work/longgop.aac"
+
+# damaged_cluster.mkv: mkvmerge_longgop.mkv (DefaultDuration on both tracks, so no
+# frame time depends on a neighbouring cluster) with the header of cluster 2 destroyed.
+python3 "$here/damage_cluster.py" "$here/mkvmerge_longgop.mkv" "$here/damaged_cluster.mkv" 2
+
+# two_h264.mkv: two H.264 tracks of different sizes and AAC; the second video track
+# stores its NAL unit lengths in 2 bytes, the first in 4 (mkvmerge v74 always writes 4,
+# so the second track is rewritten afterwards).
+"${ff[@]}" -f lavfi -i "$bars" -t 3 "${exact[@]}" -c:v libx264 -g 25 -pix_fmt yuv420p \
+    -f h264 "$work/two_a.h264"
+"${ff[@]}" -f lavfi -i smptebars=size=160x96:rate=25,hue=H=-t -t 3 "${exact[@]}" \
+    -c:v libx264 -g 25 -pix_fmt yuv420p -f h264 "$work/two_b.h264"
+"${ff[@]}" -f lavfi -i "$tone" -t 3 "${exact[@]}" -c:a aac -b:a 32k -ac 2 -f adts "$work/two.aac"
+"${merge[@]}" --segment-uid 0x6c69624d4b5601000000000000000006 -o "$work/two_h264.mkv" \
+    --default-duration 0:25fps "$work/two_a.h264" --default-duration 0:25fps "$work/two_b.h264" \
+    "$work/two.aac"
+"${rewrite[@]}" "$work/two_h264.mkv" "$here/two_h264.mkv" --nalu-length 2=2
+
+# One file per further codec, written by ffmpeg's muxer unless mkvmerge is named.
+"${ff[@]}" -f lavfi -i "$bars" -f lavfi -i "$tone" -t 3 "${exact[@]}" -map 0:v -map 1:a \
+    -c:v libx265 -preset fast -x265-params pools=none:frame-threads=1:log-level=error \
+    -pix_fmt yuv420p -c:a libopus -b:a 24k -ac 2 -f matroska "$here/hevc_opus.mkv"
+"${ff[@]}" -f lavfi -i "$bars" -f lavfi -i "$tone" -t 3 "${exact[@]}" -map 0:v -map 1:a \
+    -c:v libvpx -b:v 100k -c:a libvorbis -q:a 0 -ac 2 -f webm "$here/vp8_vorbis.webm"
+"${ff[@]}" -f lavfi -i "$bars" -f lavfi -i "$tone" -t 3 "${exact[@]}" -map 0:v -map 1:a \
+    -c:v libvpx-vp9 -b:v 100k -c:a libopus -b:a 24k -ac 2 -f webm "$here/vp9_opus.webm"
+"${ff[@]}" -f lavfi -i "$bars" -f lavfi -i sine=frequency=440:sample_rate=16000 -t 3 "${exact[@]}" \
+    -map 0:v -map 1:a -c:v libaom-av1 -cpu-used 8 -b:v 60k -c:a flac -ac 1 \
+    -f matroska "$here/av1_flac.mkv"
+"${ff[@]}" -f lavfi -i "$tone" -t 2 "${exact[@]}" -c:a eac3 -b:a 64k -ac 2 -f eac3 "$work/eac3.eac3"
+"${merge[@]}" --segment-uid 0x6c69624d4b5601000000000000000007 -o "$here/eac3.mkv" "$work/eac3.eac3"
+"${ff[@]}" -f lavfi -i sine=frequency=440:sample_rate=8000 -t 2 "${exact[@]}" -c:a pcm_s16le -ac 2 \
+    -f matroska "$here/pcm.mkv"
+"${ff[@]}" -f lavfi -i "$bars" -t 3 "${exact[@]}" -c:v libx265 -preset fast \
+    -x265-params pools=none:frame-threads=1:log-level=error -pix_fmt yuv420p -f hevc "$work/hevc.hevc"
+"${merge[@]}" --segment-uid 0x6c69624d4b5601000000000000000008 -o "$here/hevc_mkvmerge.mkv" \
+    --default-duration 0:25fps "$work/hevc.hevc"
+
+# header_stripped.mkv: MPEG-4 Visual, two MP3 tracks and AC-3, with header removal on
+# all four tracks as older mkvmerge versions wrote it. The 48 kHz CBR MP3 frames all
+# start with the same 4-byte header and have one size (fixed lacing); at 44.1 kHz the
+# padding bit varies, so only 2 bytes are common and the frame sizes differ (Xiph and
+# EBML lacing). The rewriter recomputes the lace sizes of every laced block.
+"${ff[@]}" -f lavfi -i "$bars" -t 3 "${exact[@]}" -c:v mpeg4 -q:v 8 -g 25 -bf 1 \
+    -f matroska "$work/strip.video.mkv"
+"${ff[@]}" -f lavfi -i "$tone" -t 3 "${exact[@]}" -ac 1 -c:a libmp3lame -b:a 64k -write_xing 0 \
+    -id3v2_version 0 -f mp3 "$work/strip48.mp3"
+"${ff[@]}" -f lavfi -i sine=frequency=440:sample_rate=44100 -t 3 "${exact[@]}" -ac 1 \
+    -c:a libmp3lame -b:a 32k -write_xing 0 -id3v2_version 0 -f mp3 "$work/strip44.mp3"
+"${ff[@]}" -f lavfi -i "$tone" -t 3 "${exact[@]}" -ac 2 -c:a ac3 -b:a 96k -f ac3 "$work/strip.ac3"
+"${merge[@]}" --segment-uid 0x6c69624d4b5601000000000000000009 -o "$work/strip.mkv" \
+    --no-global-tags --no-track-tags "$work/strip.video.mkv" "$work/strip48.mp3" \
+    "$work/strip44.mp3" "$work/strip.ac3"
+"${rewrite[@]}" "$work/strip.mkv" "$here/header_stripped.mkv" --strip 1 --strip 2 --strip 3 \
+    --strip 4
+
+# zlib_track.mkv: H.264, AAC and a text track, the AAC track (track 2) zlib-compressed.
+"${ff[@]}" -f lavfi -i "$bars" -t 3 "${exact[@]}" -c:v libx264 -g 25 -pix_fmt yuv420p \
+    -f h264 "$work/zlib.h264"
+"${merge[@]}" --segment-uid 0x6c69624d4b560100000000000000000a -o "$here/zlib_track.mkv" \
+    --default-duration 0:25fps "$work/zlib.h264" --compression 0:zlib "$work/two.aac" \
+    --language 0:en "$work/cues.srt"
+
+# aac_legacy.mkv: four AAC tracks as older muxers labelled them: A_AAC/MPEG4/LC (48 kHz)
+# and A_AAC/MPEG4/LC/SBR (24 kHz core, 48 kHz output) without CodecPrivate; A_AAC with
+# the HE-AAC AudioSpecificConfig mkvmerge writes for --aac-is-sbr (object type 2 with the
+# 0x2B7 SBR extension); A_AAC with the hierarchical form (object type 5 first):
+# 00101 0110 0010 0011 00010 000 = 2B 11 88 00.
+"${ff[@]}" -f lavfi -i sine=frequency=440:sample_rate=24000 -t 3 "${exact[@]}" -c:a aac \
+    -b:a 24k -ac 2 -f adts "$work/aac24.aac"
+"${merge[@]}" --segment-uid 0x6c69624d4b560100000000000000000b -o "$work/aac_legacy.mkv" \
+    "$work/two.aac" --aac-is-sbr 0:1 "$work/aac24.aac" --aac-is-sbr 0:1 "$work/aac24.aac" \
+    --aac-is-sbr 0:1 "$work/aac24.aac"
+"${rewrite[@]}" "$work/aac_legacy.mkv" "$here/aac_legacy.mkv" \
+    --codec-id 1=A_AAC/MPEG4/LC --drop-private 1 --codec-id 2=A_AAC/MPEG4/LC/SBR --drop-private 2 \
+    --codec-private 4=2b118800
+
+# vorbis_opus_mkvmerge.mkv: Vorbis and Opus from Ogg files, muxed by mkvmerge: laced 8
+# frames a block without DefaultDuration, the last block of each track in a BlockGroup
+# with a BlockDuration (for Opus with DiscardPadding), a TimecodeScale of 20832 ns.
+"${ff[@]}" -f lavfi -i "$tone" -t 2 "${exact[@]}" -c:a libvorbis -q:a 0 -ac 2 -f ogg "$work/vo.ogg"
+"${ff[@]}" -f lavfi -i "$tone" -t 2 "${exact[@]}" -c:a libopus -b:a 24k -ac 2 -f opus "$work/vo.opus"
+"${merge[@]}" --segment-uid 0x6c69624d4b560100000000000000000c -o "$here/vorbis_opus_mkvmerge.mkv" \
+    "$work/vo.ogg" "$work/vo.opus"
+
 python3 "$here/make_expected.py" --legacy \
     "$here/h264_aac.mkv" "$here/mpeg4_mp3.mkv" "$here/theora_vorbis.mkv" \
     "$here/h264_aac_manyclusters.mkv" "$here/ac3_only.mkv"
+python3 "$here/make_expected.py" \
+    "$here/ffmpeg_gop2s.mkv" "$here/x264_default_gop.mkv" "$here/x264_default_gop_nocues.mkv" \
+    "$here/mkvmerge_longgop.mkv" "$here/two_h264.mkv" "$here/hevc_opus.mkv" \
+    "$here/vp8_vorbis.webm" "$here/vp9_opus.webm" "$here/av1_flac.mkv" "$here/eac3.mkv" \
+    "$here/pcm.mkv" "$here/hevc_mkvmerge.mkv" "$here/header_stripped.mkv" \
+    "$here/zlib_track.mkv" "$here/aac_legacy.mkv" "$here/vorbis_opus_mkvmerge.mkv"
+python3 "$here/make_expected.py" --damaged "$here/mkvmerge_longgop.mkv" 2 "$here/damaged_cluster.mkv"
