@@ -387,8 +387,10 @@ def FrameTimes(t, blocks, j, scale, previous):
     if n > 1 and later and later[0] > t0:
         total = later[0] - t0
         return [(t0 + k * total // n, t0 + (k + 1) * total // n) for k in range(n)], 3
-    if n == 1 and any(x > t0 for x in later):
-        return [(t0, min(x for x in later if x > t0))], 4
+    # The next frame in presentation order may have been decoded before this one.
+    earlier = [TicksTo100ns(x["ticks"], scale) for x in blocks[max(0, j - LOOKAHEAD_BLOCKS):j]]
+    if n == 1 and any(x > t0 for x in later + earlier):
+        return [(t0, min(x for x in later + earlier if x > t0))], 4
     return [(t0 + k * previous, t0 + (k + 1) * previous) for k in range(n)], 5
 
 
