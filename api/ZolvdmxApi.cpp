@@ -51,7 +51,6 @@ uint32_t API_ZOLVDMX_Create(ZOLVDMX_HANDLE_T** handle, _ZOLVDMX_READER_CALLBACK_
             return ZOLVDMX_E_FAIL;
         }
         fresh->reader = reader;
-        fresh->configSent = 0;
         fresh->loaded = 0;
         *handle = fresh;
         return ZOLVDMX_OK;
@@ -118,18 +117,19 @@ uint32_t API_ZOLVDMX_GetNextMediaSample(ZOLVDMX_HANDLE_T* handle, int32_t track,
             return ZOLVDMX_E_FAIL;
         }
         KelmMKVDemux& demux = *handle->demux;
-        const ZOLVDMX_MEDIA_FORMAT_T& format = demux.tracks[static_cast<size_t>(track)].format;
+        _tagMKVTrackIndexMeta& record = demux.tracks[static_cast<size_t>(track)];
+        const ZOLVDMX_MEDIA_FORMAT_T& format = record.format;
 
-        // An H.264 track's parameter sets go out first, once per handle.
-        if (handle->configSent == 0 && format.codec == kCodecAvc1 && format.configSize > 0 &&
-            format.config != nullptr) {
+        // An H.264 track's parameter sets go out before its first frame,
+        // once per track (not again after a seek).
+        if (!record.configSent && format.codec == kCodecAvc1 && format.configSize > 0 && format.config != nullptr) {
             std::memcpy(sample->buffer, format.config, static_cast<size_t>(format.configSize));
             sample->size = format.configSize;
             sample->startTime = 0;
             sample->endTime = 0;
             sample->syncPoint = 1;
             sample->reserved2 = 0;
-            handle->configSent += 1;
+            record.configSent = true;
             return ZOLVDMX_OK;
         }
 

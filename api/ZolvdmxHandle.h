@@ -10,7 +10,6 @@
 struct ZOLVDMX_HANDLE_T {
     KelmMKVDemux* demux;                // owned
     _ZOLVDMX_READER_CALLBACK_T reader;  // the host's callbacks; streams keep its address
-    uint32_t configSent;                // decoder-configuration samples handed out (0 or 1)
     uint32_t loaded;                    // 1 once API_ZOLVDMX_Load has run
 };
 

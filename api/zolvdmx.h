@@ -68,7 +68,7 @@ typedef struct ZOLVDMX_MEDIA_FORMAT_T {
     uint32_t       maxSampleSize;    /* 32: buffer size the host provides per sample */
     uint32_t       bitRate;          /* 36 */
     int32_t        frameRate;        /* 40: frames per 1000 seconds */
-    uint32_t       seekable;         /* 44 */
+    uint32_t       seekable;         /* 44: 1 when the file has a SeekHead (subtitles: always 1); seeking works either way */
     uint32_t       fixedOne1;        /* 48: always 1 */
     uint32_t       fixedOne2;        /* 52: always 1 */
     int32_t        configSize;       /* 56 */

@@ -5,17 +5,17 @@
 #include <cstring>
 
 bool KelmMKVDemux::ReconstructH264Sample(int32_t& size, unsigned char* dest, int32_t capacity,
-                                         const EBMLBinary* frame)
+                                         const EBMLBinary* frame, int32_t lengthSizeMinusOne)
 {
     static const uint8_t kStartCode[4] = {0, 0, 0, 1};
     size = 0;
-    if (nalLengthSizeMinusOne < 0 || nalLengthSizeMinusOne > 3) {
+    if (lengthSizeMinusOne < 0 || lengthSizeMinusOne > 3) {
         return false;
     }
     const uint64_t limit = static_cast<uint64_t>(std::min(capacity, kH264OutputLimit));
     const uint8_t* in = frame->GetData();
     const uint64_t n = static_cast<uint64_t>(std::max(frame->GetLength(), 0));
-    const uint64_t lengthSize = static_cast<uint64_t>(nalLengthSizeMinusOne) + 1;
+    const uint64_t lengthSize = static_cast<uint64_t>(lengthSizeMinusOne) + 1;
     uint64_t i = 0;
     uint64_t o = 0;
     while (i + lengthSize < n) {

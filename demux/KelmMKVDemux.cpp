@@ -22,27 +22,13 @@ void ReleaseFormat(ZOLVDMX_MEDIA_FORMAT_T& format)
     format.videoExtra = nullptr;
 }
 
-// Gives a cursor its own reader and places both of its positions on the
-// first cluster.
+// Gives a cursor its own reader; its position is the Segment's first block.
 void PrimeCursor(_tagMKVReadCursor& cursor, EBMLSegment* segment, unsigned char* source,
                  _ZOLVDMX_READER_CALLBACK_T* reader)
 {
     cursor.segment = segment;
     bool opened = false;
     cursor.parser = std::make_unique<NoCachingFileStreamParser>(source, opened, reader);
-    if (segment->clusters.empty()) {
-        return;
-    }
-    cursor.cluster = segment->clusters[static_cast<size_t>(cursor.clusterIndex)].get();
-    cursor.cluster->ParseBlockData(cursor.parser.get());
-    cursor.nextCluster = segment->clusters[static_cast<size_t>(cursor.nextClusterIndex)].get();
-    cursor.nextCluster->ParseBlockData(cursor.parser.get());
-    cursor.clusterCount = static_cast<int32_t>(segment->clusters.size());
-    cursor.groupCount = static_cast<int32_t>(cursor.cluster->blockGroups.size());
-    cursor.blockCount =
-        cursor.groupCount > 0 ? static_cast<int32_t>(cursor.cluster->blockGroups.front()->blocks.size()) : 0;
-    cursor.nextClusterCount = cursor.clusterCount;
-    cursor.nextGroupCount = cursor.groupCount;
 }
 
 } // namespace
@@ -113,7 +99,9 @@ uint32_t KelmMKVDemux::Load(unsigned char* source, _ZOLVDMX_READER_CALLBACK_T* r
                 tracks.push_back(record);
                 // Described in place, so the record's buffers are owned by the
                 // table from the first allocation on.
+                nalLengthSizeMinusOne = -1;
                 SetMediaFormat(entry, &tracks.back().format);
+                tracks.back().nalLengthSizeMinusOne = nalLengthSizeMinusOne;
             }
         }
     }

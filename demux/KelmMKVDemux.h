@@ -9,6 +9,7 @@
 
 #include <sys/time.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -23,6 +24,21 @@ class EBMLCluster;
 class EBMLSegment;
 class EBMLTrackEntry;
 
+// A block's place in the Segment: cluster index, block group index within
+// the cluster, block index within the group.
+struct BlockRef {
+    int32_t cluster = 0;
+    int32_t group = 0;
+    int32_t block = 0;
+};
+
+// A key frame met while listing clusters, so later seeks need not list its
+// cluster again.
+struct KeyFrameRef {
+    int64_t time = 0; // 100 ns units
+    BlockRef at;
+};
+
 // One admitted track entry. The record is plain data kept by value; the
 // demuxer releases the buffers `format` points to when it is destroyed.
 struct _tagMKVTrackIndexMeta {
@@ -31,45 +47,53 @@ struct _tagMKVTrackIndexMeta {
     uint32_t entryIndex = 0;
     EBMLTrackEntry* trackEntry = nullptr; // owned by the element tree
     ZOLVDMX_MEDIA_FORMAT_T format{};      // owns header, codecPrivate, config, videoExtra
+    // H.264: this track's NAL length size minus one (from its avcC), -1
+    // when unknown; whether its parameter-set sample has gone out.
+    int32_t nalLengthSizeMinusOne = -1;
+    bool configSent = false;
+    // Duration of the frame of this track delivered last (100 ns units):
+    // the last resort for a frame nothing else gives a duration.
+    int64_t lastFrameDuration = 0;
+    // Times of the track's blocks delivered last (at most 16, oldest first),
+    // where a frame's successor in presentation order may lie.
+    std::vector<int64_t> recentBlockTimes;
+    // Key frames of a video track met so far, in time order.
+    std::vector<KeyFrameRef> keyFrames;
 };
 
-// A read position of one media type: the current block (whose frames are
-// being delivered) and the look-ahead block (the next of the same track).
+// A read position of one media type. `clusterIndex`, `groupIndex` and
+// `blockIndex` name the next block to examine; `block`, when not null, is
+// the block whose frames are being delivered (in `cluster`, just before that
+// position), already split, with its frames' times.
 struct _tagMKVReadCursor {
     EBMLSegment* segment = nullptr;
     EBMLCluster* cluster = nullptr;
     EBMLBlock* block = nullptr;
-    EBMLCluster* nextCluster = nullptr;
-    EBMLBlock* nextBlock = nullptr;
     int32_t clusterIndex = 0;
-    int32_t clusterCount = 0;
-    int32_t groupCount = 0;
-    int32_t blockCount = 0;
     int32_t groupIndex = 0;
     int32_t blockIndex = 0;
-    int32_t nextClusterIndex = 0;
-    int32_t nextClusterCount = 0;
-    int32_t nextGroupCount = 0;
-    int32_t nextBlockCount = 0;
-    int32_t nextGroupIndex = 0;
-    int32_t nextBlockIndex = 1;
+    bool ended = false; // no further block of the tracks it serves
+    // Frames of the block at `landing` a seek passes over (laced audio): the
+    // block is read only when its frames are asked for.
+    BlockRef landing;
+    int32_t skipFrames = 0;
+    // Frame k of `block` starts at blockTime + k * frameSpan / frameSpanDivisor.
+    int64_t blockTime = 0;
+    int64_t frameSpan = 0;
+    int64_t frameSpanDivisor = 1;
     std::unique_ptr<CBitStreamParser> parser; // the cursor's own reader over the source
 };
 
-// The last seek, shared by both cursors.
+// The last seek: where the track it was for landed, so that the same seek
+// again needs no search.
 struct _tagMKVSeekCache {
+    bool valid = false;
+    int32_t track = -1;
     int64_t requestedTime = 0;
     int64_t resultTime = 0;
-    int32_t clusterIndex = 0;
-    int32_t nextClusterIndex = 0;
-    int32_t groupCount = 0;
-    int32_t groupIndex = 0;
-    int32_t blockIndex = 0;
-    int32_t blockCount = 0;
-    int32_t nextGroupCount = 0;
-    int32_t nextBlockCount = 0;
-    int32_t nextGroupIndex = 0;
-    int32_t nextBlockIndex = 0;
+    bool atEnd = false;
+    BlockRef at;
+    int32_t frameIndex = 0; // frames of the block passed over
 };
 
 // Size of the output area the H.264 parameter sets are extracted into.
@@ -107,8 +131,11 @@ public:
     // frame that does not fit is not copied.
     uint32_t GetNextMediaSample(int32_t track, unsigned char* dest, int32_t capacity, int32_t& size,
                                 int64_t& start, int64_t& duration, bool& key);
+    // Moves the track's cursor onto the next block of the track that has
+    // frames, splits it and works out its frames' times: 0, or 1 at the end.
     uint32_t FindSamples(int32_t track);
-    bool ReconstructH264Sample(int32_t& size, unsigned char* dest, int32_t capacity, const EBMLBinary* frame);
+    bool ReconstructH264Sample(int32_t& size, unsigned char* dest, int32_t capacity, const EBMLBinary* frame,
+                               int32_t lengthSizeMinusOne);
 
     // Seeking.
     uint32_t DemuxSeek(int32_t track, int64_t& time);
@@ -123,7 +150,7 @@ public:
     std::unique_ptr<_tagMKVReadCursor> audioCursor;
     std::unique_ptr<_tagMKVReadCursor> videoCursor;
     std::unique_ptr<_tagMKVSeekCache> seekCache;
-    int32_t nalLengthSizeMinusOne = -1;
+    int32_t nalLengthSizeMinusOne = -1; // of the H.264 track described last
 
 private:
     _tagMKVReadCursor* CursorFor(uint64_t trackType);
@@ -135,55 +162,74 @@ private:
     static void StoreLE32(uint8_t* at, uint32_t value);
     static void CopyToRecord(const uint8_t* bytes, int32_t count, unsigned char*& buffer, int32_t& size);
 
+    // Block walking (BlockWalk.cpp), shared by delivery and seeking.
+    // Whether the Segment's cluster list reaches `index`, indexing further
+    // clusters when needed.
+    static bool EnsureCluster(EBMLSegment& segment, int32_t index);
+    // Lists a cluster's block groups up to `wantedGroups` (all by default),
+    // noting the key frames of video tracks among them.
+    void ListCluster(const EBMLSegment& segment, EBMLCluster& cluster, CBitStreamParser* parser,
+                     size_t wantedGroups = SIZE_MAX);
+    // Moves `at` onto the first block at or after it in file order, listing
+    // and indexing clusters as needed; false at the end of the Segment.
+    bool SettleOnBlock(EBMLSegment& segment, CBitStreamParser* parser, BlockRef& at);
+    // Calls visit(ref, cluster, group, block) for every block from `from` on,
+    // in file order, until it answers false; false when the Segment ended first.
+    template <class Visit>
+    bool WalkBlocks(EBMLSegment& segment, CBitStreamParser* parser, BlockRef from, Visit&& visit);
+    // The track record of a Matroska track number, or null.
+    _tagMKVTrackIndexMeta* TrackByNumber(uint32_t trackNumber);
+    // Releases the block lists of clusters no cursor stands on or next to,
+    // but for `keep`.
+    void ReleaseIdleClusters(const EBMLCluster* keep = nullptr);
+    std::vector<EBMLCluster*> listedClusters; // clusters whose block lists are held
+
     // Sample delivery helpers (SampleDelivery.cpp).
-    // Whether the cursor's cluster list reaches `index`, indexing further
-    // clusters of the Segment when needed.
-    bool EnsureClusterCount(_tagMKVReadCursor& cursor, int32_t index);
-    // Block data of a cluster no cursor position refers to is released; it
-    // is listed again when needed.
-    bool ClusterInUse(const EBMLCluster* cluster) const;
-    void ReleaseIfUnused(EBMLCluster* cluster);
-    void SetCluster(EBMLCluster*& slot, EBMLCluster* cluster);
     // Reads a block's payload through the cursor's reader and splits it;
     // false when it yields no frame (bytes missing, bad lace header).
     bool SplitBlock(CBitStreamParser* parser, EBMLBlock& block);
-    // One of a cursor's two positions (current or look-ahead), by reference
-    // to its fields, so both move through one piece of code.
-    struct Position {
-        EBMLCluster*& cluster;
-        int32_t& clusterIndex;
-        int32_t& clusterCount;
-        int32_t& groupCount;
-        int32_t& groupIndex;
-        int32_t& blockIndex;
-        int32_t& blockCount;
+    // Times of the frames of the block at `at`: frame k starts at
+    // time + k * span / divisor. `earlier` holds the times of the track's
+    // blocks just before it; `previousDuration` is the last resort.
+    struct FrameTiming {
+        int64_t time = 0;
+        int64_t span = 0;
+        int64_t divisor = 1;
+        int64_t Start(int32_t k) const;
     };
-    static Position Current(_tagMKVReadCursor& cursor);
-    static Position LookAhead(_tagMKVReadCursor& cursor);
-    // Moves a position to the next cluster and lists it; false (the position
-    // left at the end) when the Segment has no further cluster.
-    bool AdvanceCluster(_tagMKVReadCursor& cursor, Position at);
-    // The next block of the track at or after the position in its cluster,
-    // split into frames; leaves the position one past it.
-    EBMLBlock* SearchBlock(_tagMKVReadCursor& cursor, Position at, uint32_t trackNumber);
+    FrameTiming TimeFrames(const _tagMKVTrackIndexMeta& record, EBMLSegment& segment, CBitStreamParser* parser,
+                           BlockRef at, const std::vector<int64_t>& earlier, int64_t previousDuration);
 
     // Seeking helpers (Seeking.cpp).
-    struct SeekTarget;
-    // Decodes a block's header from its first bytes only.
-    static bool ReadBlockHeader(CBitStreamParser* parser, EBMLBlock& block);
-    void PlaceCursor(_tagMKVReadCursor& cursor, const SeekTarget& target);
-    // Leaves the cursor after the last cluster: the next sample request ends.
+    struct Landing;
+    Landing FindLanding(int32_t track, _tagMKVReadCursor& cursor, int64_t requested);
+    int32_t StartCluster(const _tagMKVTrackIndexMeta& record, _tagMKVReadCursor& cursor, int64_t requested);
+    bool LatestKeyFrameIn(const _tagMKVTrackIndexMeta& record, int32_t cluster, int64_t requested,
+                          KeyFrameRef& found) const;
+    int64_t TrackEnd(const _tagMKVTrackIndexMeta& record, _tagMKVReadCursor& cursor,
+                     const std::vector<BlockRef>& lastBlocks);
+    void PlaceCursor(_tagMKVReadCursor& cursor, BlockRef at);
+    // Leaves the cursor after the last block: the next sample request ends.
     void PlaceCursorAtEnd(_tagMKVReadCursor& cursor);
-    void FillSeekCache(const _tagMKVReadCursor& cursor, int64_t requested);
-    void SeekToStart(_tagMKVReadCursor& cursor);
-    void SeekRepeat(_tagMKVReadCursor& cursor);
-    bool SeekWithCues(_tagMKVReadCursor& cursor, int64_t requested, int64_t& result);
-    bool SeekWithoutCues(_tagMKVReadCursor& cursor, const EBMLTrackEntry& entry, int64_t requested,
-                         int64_t& result);
 
     std::vector<uint8_t> scratch; // one block's payload, reused across blocks
     bool loaded = false;
 };
+
+template <class Visit>
+bool KelmMKVDemux::WalkBlocks(EBMLSegment& segment, CBitStreamParser* parser, BlockRef from, Visit&& visit)
+{
+    for (BlockRef at = from;; ++at.block) {
+        if (!SettleOnBlock(segment, parser, at)) {
+            return false;
+        }
+        EBMLCluster& cluster = *segment.clusters[static_cast<size_t>(at.cluster)];
+        EBMLBlockGroup& group = *cluster.blockGroups[static_cast<size_t>(at.group)];
+        if (!visit(at, cluster, group, *group.blocks[static_cast<size_t>(at.block)])) {
+            return true;
+        }
+    }
+}
 
 // The 5-byte AAC decoder configuration (AudioSpecificConfig + SBR sync
 // extension); returns 5 for SBR (profile -1), 2 otherwise.

@@ -1,7 +1,14 @@
 // Sample delivery: moves a media type's cursor block by block through the
 // clusters, splits blocks into frames and hands them out with their time,
-// duration and key flag. A look-ahead block of the same track gives the
-// duration and spreads the times of laced frames.
+// duration and key flag.
+//
+// A frame's duration is its block's BlockDuration (shared among laced
+// frames), else the track's DefaultDuration, else the gap to the track's
+// next frame (the next block for laced frames; otherwise the next in
+// presentation order, among the 16 blocks of the track before and after it),
+// else the duration of the frame delivered before it. The first frame of a
+// block starts at the block's time; laced frames follow each other by that
+// duration.
 #include <algorithm>
 #include <cstring>
 
@@ -12,6 +19,13 @@ namespace {
 
 // The four-character code AVC1 as a little-endian 32-bit value.
 constexpr uint32_t kFourCcAvc1 = 0x31435641u;
+// Following blocks of a track searched for the next frame in presentation
+// order: more than any decoder reorders.
+constexpr int32_t kPresentationLookAhead = 16;
+// Clusters starting more than this after a block (100 ns units, 30 s) are
+// not searched for the block's successor: a track that pauses or ends must
+// not make one frame read the rest of the file.
+constexpr int64_t kLookAheadSpan = 300000000;
 
 bool IsH264Track(const _tagMKVTrackIndexMeta& track)
 {
@@ -25,7 +39,35 @@ bool IsH264Track(const _tagMKVTrackIndexMeta& track)
     return compression == kFourCcAvc1;
 }
 
+int64_t AddSaturated(int64_t a, int64_t b)
+{
+    if (b > 0 && a > INT64_MAX - b) {
+        return INT64_MAX;
+    }
+    if (b < 0 && a < INT64_MIN - b) {
+        return INT64_MIN;
+    }
+    return a + b;
+}
+
+// k * span / divisor, rounded down, for k, span >= 0 and divisor >= 1,
+// without overflow (saturating).
+int64_t ScaledSpan(int64_t k, int64_t span, int64_t divisor)
+{
+    int64_t whole = span / divisor;
+    int64_t rest = span % divisor;
+    if (k > 0 && whole > INT64_MAX / k / 2) {
+        return INT64_MAX / 2;
+    }
+    return whole * k + rest * k / divisor;
+}
+
 } // namespace
+
+int64_t KelmMKVDemux::FrameTiming::Start(int32_t k) const
+{
+    return AddSaturated(time, ScaledSpan(k, span, divisor));
+}
 
 int64_t KelmMKVDemux::BlockTime(const EBMLSegment& segment, const EBMLCluster& cluster, const EBMLBlock& block)
 {
@@ -38,46 +80,6 @@ bool KelmMKVDemux::IsKeyFrame(const EBMLBlockGroup& group, const EBMLBlock& bloc
     // A SimpleBlock says so itself; a Block is a key frame when flagged or
     // when its group references no other block.
     return block.simple ? block.keyFrame : (block.keyFrame || group.IsKeyGroup());
-}
-
-bool KelmMKVDemux::EnsureClusterCount(_tagMKVReadCursor& cursor, int32_t index)
-{
-    if (index < cursor.clusterCount) {
-        return true;
-    }
-    EBMLSegment& segment = *cursor.segment;
-    if (static_cast<size_t>(index) >= segment.clusters.size()) {
-        segment.ContinueParsing(static_cast<size_t>(index) + 1);
-    }
-    cursor.clusterCount = static_cast<int32_t>(segment.clusters.size());
-    cursor.nextClusterCount = cursor.clusterCount;
-    return index < cursor.clusterCount;
-}
-
-bool KelmMKVDemux::ClusterInUse(const EBMLCluster* cluster) const
-{
-    for (const _tagMKVReadCursor* cursor : {audioCursor.get(), videoCursor.get()}) {
-        if (cursor->cluster == cluster || cursor->nextCluster == cluster) {
-            return true;
-        }
-    }
-    return false;
-}
-
-void KelmMKVDemux::ReleaseIfUnused(EBMLCluster* cluster)
-{
-    if (cluster != nullptr && !ClusterInUse(cluster)) {
-        cluster->ReleaseBlocks();
-    }
-}
-
-void KelmMKVDemux::SetCluster(EBMLCluster*& slot, EBMLCluster* cluster)
-{
-    EBMLCluster* previous = slot;
-    slot = cluster;
-    if (previous != cluster) {
-        ReleaseIfUnused(previous);
-    }
 }
 
 bool KelmMKVDemux::SplitBlock(CBitStreamParser* parser, EBMLBlock& block)
@@ -96,110 +98,131 @@ bool KelmMKVDemux::SplitBlock(CBitStreamParser* parser, EBMLBlock& block)
     return block.HasFrames();
 }
 
-KelmMKVDemux::Position KelmMKVDemux::Current(_tagMKVReadCursor& cursor)
+KelmMKVDemux::FrameTiming KelmMKVDemux::TimeFrames(const _tagMKVTrackIndexMeta& record, EBMLSegment& segment,
+                                                   CBitStreamParser* parser, BlockRef at,
+                                                   const std::vector<int64_t>& earlier, int64_t previousDuration)
 {
-    return {cursor.cluster,    cursor.clusterIndex, cursor.clusterCount, cursor.groupCount,
-            cursor.groupIndex, cursor.blockIndex,   cursor.blockCount};
-}
-
-KelmMKVDemux::Position KelmMKVDemux::LookAhead(_tagMKVReadCursor& cursor)
-{
-    return {cursor.nextCluster,    cursor.nextClusterIndex, cursor.nextClusterCount, cursor.nextGroupCount,
-            cursor.nextGroupIndex, cursor.nextBlockIndex,   cursor.nextBlockCount};
-}
-
-bool KelmMKVDemux::AdvanceCluster(_tagMKVReadCursor& cursor, Position at)
-{
-    if (!EnsureClusterCount(cursor, at.clusterIndex + 1)) {
-        at.clusterIndex = at.clusterCount; // the end of the Segment
-        return false;
+    FrameTiming timing;
+    if (!SettleOnBlock(segment, parser, at)) {
+        return timing;
     }
-    at.clusterIndex += 1;
-    SetCluster(at.cluster, cursor.segment->clusters[static_cast<size_t>(at.clusterIndex)].get());
-    at.cluster->ParseBlockData(cursor.parser.get());
-    at.groupCount = static_cast<int32_t>(at.cluster->blockGroups.size());
-    at.blockIndex = 0;
-    at.groupIndex = 0;
-    return true;
-}
+    EBMLCluster& cluster = *segment.clusters[static_cast<size_t>(at.cluster)];
+    const EBMLBlockGroup& group = *cluster.blockGroups[static_cast<size_t>(at.group)];
+    const EBMLBlock& block = *group.blocks[static_cast<size_t>(at.block)];
+    const uint32_t trackNumber = block.trackNumber;
+    const int32_t frames = std::max(block.frameCount, 1);
+    timing.time = BlockTime(segment, cluster, block);
 
-EBMLBlock* KelmMKVDemux::SearchBlock(_tagMKVReadCursor& cursor, Position at, uint32_t trackNumber)
-{
-    at.cluster->ParseBlockData(cursor.parser.get());
-    at.groupCount = static_cast<int32_t>(at.cluster->blockGroups.size());
-    while (at.groupIndex < at.groupCount) {
-        EBMLBlockGroup& group = *at.cluster->blockGroups[static_cast<size_t>(at.groupIndex)];
-        at.blockCount = static_cast<int32_t>(group.blocks.size());
-        while (at.blockIndex < at.blockCount) {
-            EBMLBlock& candidate = *group.blocks[static_cast<size_t>(at.blockIndex)];
-            at.blockIndex += 1;
-            if (candidate.trackNumber == trackNumber && SplitBlock(cursor.parser.get(), candidate)) {
-                return &candidate;
+    if (group.hasBlockDuration) {
+        timing.span = std::max<int64_t>(segment.GetRefTime(static_cast<int64_t>(group.blockDuration)), 0);
+        timing.divisor = frames;
+        return timing;
+    }
+    if (record.trackEntry->defaultDuration > 0) {
+        // Nanoseconds per frame.
+        timing.span = record.trackEntry->defaultDuration;
+        timing.divisor = 100;
+        return timing;
+    }
+
+    // The gap to the next block of the track (laced frames share it), or to
+    // the next frame in presentation order among the following blocks.
+    bool found = false;
+    int64_t next = INT64_MAX;
+    if (frames == 1) {
+        for (int64_t t : earlier) {
+            if (t > timing.time && t < next) {
+                next = t;
+                found = true;
             }
         }
-        at.blockIndex = 0;
-        at.groupIndex += 1;
     }
-    return nullptr;
+    int32_t seen = 0;
+    const int64_t horizon = AddSaturated(timing.time, kLookAheadSpan);
+    BlockRef from = at;
+    from.block += 1;
+    WalkBlocks(segment, parser, from, [&](BlockRef ref, EBMLCluster& c, EBMLBlockGroup&, EBMLBlock& b) {
+        if (ref.cluster != at.cluster && segment.GetRefTime(c.timecode) > horizon) {
+            return false;
+        }
+        if (b.trackNumber != trackNumber) {
+            return true;
+        }
+        int64_t t = BlockTime(segment, c, b);
+        if (t > timing.time && t < next) {
+            next = t;
+            found = true;
+        }
+        return frames == 1 && ++seen < kPresentationLookAhead;
+    });
+    if (found) {
+        timing.span = next - timing.time;
+        timing.divisor = frames;
+    } else {
+        timing.span = std::max<int64_t>(previousDuration, 0);
+        timing.divisor = 1;
+    }
+    return timing;
 }
 
 uint32_t KelmMKVDemux::FindSamples(int32_t track)
 {
-    const EBMLTrackEntry* entry = tracks[static_cast<size_t>(track)].trackEntry;
-    _tagMKVReadCursor* found = CursorFor(entry->trackType);
+    _tagMKVTrackIndexMeta& record = tracks[static_cast<size_t>(track)];
+    _tagMKVReadCursor* found = CursorFor(record.trackEntry->trackType);
     if (found == nullptr) {
         return kStatusNotImplemented;
     }
     _tagMKVReadCursor& cursor = *found;
+    if (cursor.segment == nullptr || cursor.ended) {
+        return kStatusEndOfTrack;
+    }
     EBMLSegment& segment = *cursor.segment;
-    uint32_t trackNumber = entry->trackNumber;
+    CBitStreamParser* parser = cursor.parser.get();
+    const uint32_t trackNumber = record.trackEntry->trackNumber;
 
-    // The current position: the next block of the track with frames.
-    while (cursor.block == nullptr) {
-        if (cursor.cluster == nullptr) {
-            if (!EnsureClusterCount(cursor, cursor.clusterIndex)) {
-                return kStatusEndOfTrack;
-            }
-            SetCluster(cursor.cluster, segment.clusters[static_cast<size_t>(cursor.clusterIndex)].get());
-        } else if (cursor.cluster->IsParsed() && cursor.groupIndex >= cursor.groupCount) {
-            // This cluster is done (an empty or cut-off one included): the next.
-            if (!AdvanceCluster(cursor, Current(cursor))) {
-                return kStatusEndOfTrack;
-            }
-            if (cursor.clusterIndex > cursor.nextClusterIndex) {
-                cursor.nextClusterCount = cursor.clusterCount;
-                cursor.nextClusterIndex = cursor.clusterIndex;
-                cursor.nextGroupCount = cursor.groupCount;
-                cursor.nextBlockIndex = 0;
-                cursor.nextGroupIndex = 0;
-                cursor.nextBlock = nullptr;
-                SetCluster(cursor.nextCluster, cursor.cluster);
-            }
-        }
-        cursor.block = SearchBlock(cursor, Current(cursor), trackNumber);
+    BlockRef at;
+    EBMLBlock* next = nullptr;
+    bool stopped = WalkBlocks(segment, parser, BlockRef{cursor.clusterIndex, cursor.groupIndex, cursor.blockIndex},
+                              [&](BlockRef ref, EBMLCluster&, EBMLBlockGroup&, EBMLBlock& block) {
+                                  if (block.trackNumber != trackNumber || !SplitBlock(parser, block)) {
+                                      return true;
+                                  }
+                                  at = ref;
+                                  next = &block;
+                                  return false;
+                              });
+    if (!stopped) {
+        PlaceCursorAtEnd(cursor);
+        return kStatusEndOfTrack;
     }
-
-    // The look-ahead position: the next block of the track after it.
-    cursor.nextClusterIndex = cursor.clusterIndex;
-    SetCluster(cursor.nextCluster, cursor.cluster);
-    cursor.nextGroupIndex = cursor.groupIndex;
-    cursor.nextGroupCount = cursor.groupCount;
-    cursor.nextBlockCount = cursor.blockCount;
-    cursor.nextBlockIndex = cursor.blockIndex;
-    while (cursor.nextBlock == nullptr) {
-        if (cursor.nextCluster->IsParsed() && cursor.nextGroupIndex >= cursor.nextGroupCount &&
-            !AdvanceCluster(cursor, LookAhead(cursor))) {
-            return kStatusEndOfTrack;
+    if (cursor.skipFrames > 0 && at.cluster == cursor.landing.cluster && at.group == cursor.landing.group &&
+        at.block == cursor.landing.block) {
+        // The frames of the seek's landing block before the requested time.
+        for (int32_t k = 0; k < cursor.skipFrames && next->frames.size() > 1; ++k) {
+            next->frames.pop();
         }
-        cursor.nextBlock = SearchBlock(cursor, LookAhead(cursor), trackNumber);
     }
+    cursor.skipFrames = 0;
+    cursor.cluster = segment.clusters[static_cast<size_t>(at.cluster)].get();
+    cursor.clusterIndex = at.cluster;
+    cursor.groupIndex = at.group;
+    cursor.blockIndex = at.block + 1;
+    cursor.block = next;
+    FrameTiming timing = TimeFrames(record, segment, parser, at, record.recentBlockTimes, record.lastFrameDuration);
+    record.recentBlockTimes.push_back(timing.time);
+    if (record.recentBlockTimes.size() > static_cast<size_t>(kPresentationLookAhead)) {
+        record.recentBlockTimes.erase(record.recentBlockTimes.begin());
+    }
+    cursor.blockTime = timing.time;
+    cursor.frameSpan = timing.span;
+    cursor.frameSpanDivisor = timing.divisor;
     return kStatusOk;
 }
 
 uint32_t KelmMKVDemux::GetNextMediaSample(int32_t track, unsigned char* dest, int32_t capacity, int32_t& size,
                                           int64_t& start, int64_t& duration, bool& key)
 {
-    const _tagMKVTrackIndexMeta& record = tracks[static_cast<size_t>(track)];
+    _tagMKVTrackIndexMeta& record = tracks[static_cast<size_t>(track)];
     const EBMLTrackEntry* entry = record.trackEntry;
     uint64_t trackType = entry->trackType;
     _tagMKVReadCursor* found = CursorFor(trackType);
@@ -207,46 +230,30 @@ uint32_t KelmMKVDemux::GetNextMediaSample(int32_t track, unsigned char* dest, in
         return kStatusUnsupported;
     }
     _tagMKVReadCursor& cursor = *found;
-    if (cursor.segment == nullptr || !EnsureClusterCount(cursor, cursor.clusterIndex)) {
-        return kStatusEndOfTrack;
-    }
-
-    if (cursor.block != nullptr && cursor.block->trackNumber != entry->trackNumber) {
+    if (cursor.block != nullptr && (cursor.block->trackNumber != entry->trackNumber || !cursor.block->HasFrames())) {
         // The shared cursor stands on another track of this media type: that
         // block is dropped and the search goes on for this track.
         cursor.block->DropFrames();
         cursor.block = nullptr;
     }
-    if (cursor.block == nullptr || !cursor.block->HasFrames()) {
-        cursor.block = nullptr;
-        cursor.nextBlock = nullptr;
-        FindSamples(track);
-        if (cursor.block == nullptr || !cursor.block->HasFrames()) {
-            return kStatusEndOfTrack;
-        }
+    if (cursor.block == nullptr && FindSamples(track) != kStatusOk) {
+        ReleaseIdleClusters();
+        return kStatusEndOfTrack;
     }
 
-    EBMLSegment& segment = *cursor.segment;
     EBMLBlock& block = *cursor.block;
     const EBMLBinary& frame = *block.frames.front();
-    int32_t remaining = static_cast<int32_t>(block.frames.size());
-    int32_t frameCount = std::max(block.frameCount, remaining);
-    int64_t t0 = BlockTime(segment, *cursor.cluster, block);
-    if (cursor.nextBlock != nullptr) {
-        EBMLCluster& nextCluster = *segment.clusters[static_cast<size_t>(cursor.nextClusterIndex)];
-        int64_t t1 = BlockTime(segment, nextCluster, *cursor.nextBlock);
-        double step = static_cast<double>(t1 - t0) / frameCount;
-        auto end = static_cast<int64_t>(t0 + (frameCount - remaining + 1) * step);
-        auto begin = static_cast<int64_t>(t0 + (frameCount - remaining) * step);
-        start = begin;
-        duration = end - begin;
-    } else {
-        start = t0;
-    }
+    const int32_t index = block.frameCount - static_cast<int32_t>(block.frames.size());
+    FrameTiming timing;
+    timing.time = cursor.blockTime;
+    timing.span = cursor.frameSpan;
+    timing.divisor = cursor.frameSpanDivisor;
+    start = timing.Start(index);
+    duration = timing.Start(index + 1) - start;
 
     uint32_t result = kStatusOk;
     if (IsH264Track(record)) {
-        if (!ReconstructH264Sample(size, dest, capacity, &frame)) {
+        if (!ReconstructH264Sample(size, dest, capacity, &frame, record.nalLengthSizeMinusOne)) {
             result = kStatusFail;
         }
     } else if (frame.GetLength() > capacity) {
@@ -269,16 +276,10 @@ uint32_t KelmMKVDemux::GetNextMediaSample(int32_t track, unsigned char* dest, in
     // The frame is consumed whether or not it could be delivered, so a frame
     // that cannot be delivered is reported once and the next call moves on.
     block.frames.pop();
-    if (!block.HasFrames() && cursor.nextBlock != nullptr) {
-        SetCluster(cursor.cluster, cursor.nextCluster);
-        cursor.block = cursor.nextBlock;
-        cursor.nextBlock = nullptr;
-        cursor.clusterIndex = cursor.nextClusterIndex;
-        cursor.groupCount = cursor.nextGroupCount;
-        cursor.groupIndex = cursor.nextGroupIndex;
-        cursor.blockIndex = cursor.nextBlockIndex;
-        cursor.blockCount = cursor.nextBlockCount;
-        FindSamples(track);
+    record.lastFrameDuration = duration;
+    if (!block.HasFrames()) {
+        cursor.block = nullptr;
     }
+    ReleaseIdleClusters();
     return result;
 }

@@ -1,6 +1,14 @@
-// Seeking: places the cursor of a track's media type on a block chosen
-// through the Cues (driven by the Segment's master track) or by scanning
-// the clusters, and reports the block's time.
+// Seeking: places the cursor of a track's media type so that the next
+// sample is the track's latest suitable frame at or before the requested
+// time (for video a key frame, for audio any frame), and reports that
+// frame's start time.
+//
+// The search starts at a cluster found through the Cues (the last cue point
+// of the master track at or before the request) or, without them, through
+// the cluster timecodes, and walks block headers forward until a frame of
+// the track starts after the request; when nothing suitable lies at or
+// after that cluster it looks back cluster by cluster, helped by the key
+// frames noted while listing clusters.
 #include <algorithm>
 
 #include "KelmMKVDemux.h"
@@ -8,283 +16,339 @@
 
 namespace {
 
-// Cue points earlier than the requested time by more than this are not visited.
-constexpr int64_t kCueWindow = 30000000;
-// A requested time at or above the duration times this is past the end.
-constexpr double kEndFactor = 10000.0;
-// Enough bytes for any block header: an 8-byte track number, timecode, flags.
-constexpr uint32_t kBlockHeaderBytes = 11;
-
-// The past-the-end limit: the duration times the end factor, truncated; a
-// limit beyond the 64-bit range is never reached.
-int64_t EndLimit(double fileDuration)
-{
-    double limit = fileDuration * kEndFactor;
-    return limit < 9.2e18 ? static_cast<int64_t>(limit) : INT64_MAX;
-}
+// A track's last blocks in file order that are timed to find where it ends:
+// enough to cover frames reordered for presentation.
+constexpr size_t kEndBlocks = 16;
 
 } // namespace
 
-struct KelmMKVDemux::SeekTarget {
-    EBMLCluster* cluster = nullptr;
-    int32_t groupIndex = 0;
-    int32_t blockIndex = 0;
-    int32_t blockCount = 0;
+struct KelmMKVDemux::Landing {
+    bool atEnd = false;
+    BlockRef at;
 };
 
-bool KelmMKVDemux::ReadBlockHeader(CBitStreamParser* parser, EBMLBlock& block)
-{
-    uint8_t header[kBlockHeaderBytes] = {};
-    uint32_t wanted = static_cast<uint32_t>(std::min<uint64_t>(block.dataSize, kBlockHeaderBytes));
-    parser->Seek(block.dataPosition, 0);
-    int32_t got = parser->GetBytes(static_cast<int32_t>(wanted), header);
-    return got > 0 && block.ParseSimple(header, static_cast<uint32_t>(got));
-}
-
-void KelmMKVDemux::PlaceCursor(_tagMKVReadCursor& cursor, const SeekTarget& target)
+int32_t KelmMKVDemux::StartCluster(const _tagMKVTrackIndexMeta& record, _tagMKVReadCursor& cursor, int64_t requested)
 {
     EBMLSegment& segment = *cursor.segment;
+    CBitStreamParser* parser = cursor.parser.get();
+    const EBMLTrackEntry* master = segment.GetMasterTrack();
+    int32_t start = -1;
+
+    // The last cue point of the master track at or before the request.
+    if (master != nullptr) {
+        bool found = false;
+        int64_t cueTime = 0;
+        int64_t key = 0;
+        for (const auto& cue : segment.cueList) {
+            for (const auto& point : cue->cuePoints) {
+                int64_t p = segment.GetRefTime(static_cast<int64_t>(point->cueTime.value));
+                if (p > requested || (found && p < cueTime)) {
+                    continue;
+                }
+                for (const auto& position : point->trackPositions) {
+                    if (position->cueTrack != master->trackNumber || position->clusterPositions.empty()) {
+                        continue;
+                    }
+                    uint64_t offset = position->clusterPositions.front()->value;
+                    if (offset > static_cast<uint64_t>(INT64_MAX - segment.dataPosition)) {
+                        continue;
+                    }
+                    found = true;
+                    cueTime = p;
+                    key = segment.dataPosition + static_cast<int64_t>(offset);
+                    break;
+                }
+            }
+        }
+        if (found) {
+            auto where = segment.clusterMap.find(key);
+            if (where == segment.clusterMap.end() && segment.ContinueParsingTo(key)) {
+                where = segment.clusterMap.find(key);
+            }
+            if (where != segment.clusterMap.end()) {
+                start = where->second->index;
+            }
+        }
+    }
+
+    // Without a usable cue point, the last cluster that starts at or before
+    // the request. A track other than the master starts from the last such
+    // cluster at or after the cue point's: its frames need no key frame.
+    if (start < 0 || record.trackEntry != master) {
+        int32_t from = std::max(start, 0);
+        start = from;
+        for (int32_t c = from; EnsureCluster(segment, c); ++c) {
+            EBMLCluster& cluster = *segment.clusters[static_cast<size_t>(c)];
+            cluster.ReadTimecode(parser);
+            if (segment.GetRefTime(cluster.timecode) > requested) {
+                break;
+            }
+            start = c;
+        }
+    }
+    return start;
+}
+
+bool KelmMKVDemux::LatestKeyFrameIn(const _tagMKVTrackIndexMeta& record, int32_t cluster, int64_t requested,
+                                    KeyFrameRef& found) const
+{
+    const std::vector<KeyFrameRef>& known = record.keyFrames;
+    auto after = std::upper_bound(known.begin(), known.end(), requested,
+                                  [](int64_t time, const KeyFrameRef& key) { return time < key.time; });
+    for (auto it = after; it != known.begin();) {
+        --it;
+        if (it->at.cluster == cluster) {
+            found = *it;
+            return true;
+        }
+        if (it->at.cluster < cluster) {
+            return false;
+        }
+    }
+    return false;
+}
+
+int64_t KelmMKVDemux::TrackEnd(const _tagMKVTrackIndexMeta& record, _tagMKVReadCursor& cursor,
+                               const std::vector<BlockRef>& lastBlocks)
+{
+    // Each block is timed as delivery would time it; a block's end is the
+    // end of its last frame.
+    EBMLSegment& segment = *cursor.segment;
+    int64_t end = INT64_MIN;
+    int64_t previous = 0;
+    std::vector<int64_t> earlier;
+    for (BlockRef ref : lastBlocks) {
+        FrameTiming timing = TimeFrames(record, segment, cursor.parser.get(), ref, earlier, previous);
+        earlier.push_back(timing.time);
+        BlockRef at = ref;
+        if (!SettleOnBlock(segment, cursor.parser.get(), at)) {
+            continue;
+        }
+        const EBMLCluster& cluster = *segment.clusters[static_cast<size_t>(at.cluster)];
+        int32_t frames = std::max(
+            cluster.blockGroups[static_cast<size_t>(at.group)]->blocks[static_cast<size_t>(at.block)]->frameCount, 1);
+        int64_t blockEnd = timing.Start(frames);
+        previous = blockEnd - timing.Start(frames - 1);
+        end = std::max(end, blockEnd);
+    }
+    return end;
+}
+
+KelmMKVDemux::Landing KelmMKVDemux::FindLanding(int32_t track, _tagMKVReadCursor& cursor, int64_t requested)
+{
+    const _tagMKVTrackIndexMeta& record = tracks[static_cast<size_t>(track)];
+    EBMLSegment& segment = *cursor.segment;
+    CBitStreamParser* parser = cursor.parser.get();
+    const uint32_t trackNumber = record.trackEntry->trackNumber;
+    // Video lands on key frames; every frame of any other track will do.
+    const bool keyFramesOnly = record.trackEntry->trackType.value == 1;
+    auto suitable = [&](const EBMLBlockGroup& group, const EBMLBlock& block) {
+        return !keyFramesOnly || IsKeyFrame(group, block);
+    };
+
+    Landing landing;
+    bool haveBest = false;
+    int64_t bestTime = 0;
+    bool haveFirst = false; // the earliest suitable block met after the request
+    BlockRef first;
+    bool startsAfter = false;
+    BlockRef stoppedAt;
+    int32_t lastCluster = -1;
+
+    // Forward from the start cluster, until a frame of the track starts after
+    // the request: frames decoded later start later too, key frames included.
+    const int32_t start = StartCluster(record, cursor, requested);
+    auto visit = [&](BlockRef ref, EBMLCluster& cluster, EBMLBlockGroup& group, EBMLBlock& block) {
+        if (ref.cluster != lastCluster) {
+            // Clusters walked past are not kept listed.
+            ReleaseIdleClusters(&cluster);
+            lastCluster = ref.cluster;
+        }
+        if (block.trackNumber != trackNumber) {
+            return true;
+        }
+        int64_t t = BlockTime(segment, cluster, block);
+        if (t > requested) {
+            startsAfter = true;
+            stoppedAt = ref;
+            if (suitable(group, block)) {
+                first = ref;
+                haveFirst = true;
+            }
+            return false;
+        }
+        if (suitable(group, block) && (!haveBest || t >= bestTime)) {
+            landing.at = ref;
+            bestTime = t;
+            haveBest = true;
+        }
+        return true;
+    };
+    bool ended = false;
+    for (int32_t c = start;; ++c) {
+        if (!EnsureCluster(segment, c)) {
+            ended = true;
+            break;
+        }
+        // A cluster whose key frames are all noted, followed by one that
+        // starts at or before the request, needs no listing for video.
+        EBMLCluster& cluster = *segment.clusters[static_cast<size_t>(c)];
+        if (keyFramesOnly && cluster.keyFramesNoted && EnsureCluster(segment, c + 1)) {
+            EBMLCluster& following = *segment.clusters[static_cast<size_t>(c) + 1];
+            following.ReadTimecode(parser);
+            KeyFrameRef known;
+            if (segment.GetRefTime(following.timecode) <= requested) {
+                if (LatestKeyFrameIn(record, c, requested, known) && (!haveBest || known.time >= bestTime)) {
+                    landing.at = known.at;
+                    bestTime = known.time;
+                    haveBest = true;
+                }
+                continue;
+            }
+        }
+        bool stopped = WalkBlocks(segment, parser, BlockRef{c, 0, 0},
+                                  [&](BlockRef ref, EBMLCluster& walked, EBMLBlockGroup& group, EBMLBlock& block) {
+                                      return ref.cluster == c && visit(ref, walked, group, block);
+                                  });
+        if (!stopped) {
+            ended = true;
+            break;
+        }
+        if (startsAfter) {
+            break;
+        }
+    }
+
+    if (ended && !startsAfter) {
+        // No frame of the track starts after the request: past the end of
+        // its last frame, the track is left at its end. The track's last
+        // blocks, in file order, from the last clusters back.
+        std::vector<BlockRef> lastBlocks;
+        for (int32_t c = static_cast<int32_t>(segment.clusters.size()) - 1; c >= 0 && lastBlocks.size() < kEndBlocks;
+             --c) {
+            std::vector<BlockRef> inCluster;
+            WalkBlocks(segment, parser, BlockRef{c, 0, 0},
+                       [&](BlockRef ref, EBMLCluster& walked, EBMLBlockGroup&, EBMLBlock& block) {
+                           if (ref.cluster != c) {
+                               return false;
+                           }
+                           if (block.trackNumber == trackNumber) {
+                               inCluster.push_back(ref);
+                           }
+                           ReleaseIdleClusters(&walked);
+                           return true;
+                       });
+            lastBlocks.insert(lastBlocks.begin(), inCluster.begin(), inCluster.end());
+        }
+        if (lastBlocks.size() > kEndBlocks) {
+            lastBlocks.erase(lastBlocks.begin(), lastBlocks.end() - kEndBlocks);
+        }
+        if (lastBlocks.empty() || requested >= TrackEnd(record, cursor, lastBlocks)) {
+            landing.atEnd = true;
+            return landing;
+        }
+    }
+    if (haveBest) {
+        return landing;
+    }
+
+    // Nothing suitable at or before the request from the start cluster on:
+    // back, cluster by cluster. A cluster whose key frames are all noted
+    // needs no listing.
+    bool haveEarlier = false;
+    BlockRef earliest;
+    for (int32_t c = start - 1; c >= 0 && !haveBest; --c) {
+        EBMLCluster& cluster = *segment.clusters[static_cast<size_t>(c)];
+        KeyFrameRef known;
+        if (keyFramesOnly && cluster.keyFramesNoted) {
+            if (LatestKeyFrameIn(record, c, requested, known)) {
+                landing.at = known.at;
+                haveBest = true;
+            }
+            continue;
+        }
+        bool earliestHere = false;
+        WalkBlocks(segment, parser, BlockRef{c, 0, 0},
+                   [&](BlockRef ref, EBMLCluster& walked, EBMLBlockGroup& group, EBMLBlock& block) {
+                       if (ref.cluster != c) {
+                           return false;
+                       }
+                       if (block.trackNumber != trackNumber || !suitable(group, block)) {
+                           return true;
+                       }
+                       int64_t t = BlockTime(segment, walked, block);
+                       if (t <= requested && (!haveBest || t >= bestTime)) {
+                           landing.at = ref;
+                           bestTime = t;
+                           haveBest = true;
+                       } else if (t > requested && !earliestHere) {
+                           earliest = ref;
+                           earliestHere = true;
+                           haveEarlier = true;
+                       }
+                       return true;
+                   });
+        ReleaseIdleClusters();
+    }
+    if (haveBest) {
+        return landing;
+    }
+    if (haveEarlier) {
+        landing.at = earliest;
+        return landing;
+    }
+    if (haveFirst) {
+        landing.at = first;
+        return landing;
+    }
+
+    // Nothing suitable anywhere before: the first suitable block after the
+    // point where the forward walk stopped.
+    bool found = startsAfter && WalkBlocks(segment, parser, stoppedAt,
+                                           [&](BlockRef ref, EBMLCluster&, EBMLBlockGroup& group, EBMLBlock& block) {
+                                               if (ref.cluster != lastCluster) {
+                                                   ReleaseIdleClusters(&*segment.clusters[static_cast<size_t>(ref.cluster)]);
+                                                   lastCluster = ref.cluster;
+                                               }
+                                               if (block.trackNumber != trackNumber || !suitable(group, block)) {
+                                                   return true;
+                                               }
+                                               landing.at = ref;
+                                               return false;
+                                           });
+    landing.atEnd = !found;
+    return landing;
+}
+
+void KelmMKVDemux::PlaceCursor(_tagMKVReadCursor& cursor, BlockRef at)
+{
     cursor.block = nullptr;
-    cursor.nextBlock = nullptr;
-    cursor.groupIndex = target.groupIndex;
-    cursor.blockIndex = target.blockIndex;
-    cursor.blockCount = target.blockCount;
-    cursor.clusterIndex = target.cluster->index;
-    cursor.nextClusterIndex = target.cluster->index;
-    SetCluster(cursor.cluster, target.cluster);
-    SetCluster(cursor.nextCluster, target.cluster);
-    target.cluster->ParseBlockData(cursor.parser.get());
-    cursor.clusterCount = static_cast<int32_t>(segment.clusters.size());
-    cursor.nextClusterCount = cursor.clusterCount;
-    cursor.groupCount = static_cast<int32_t>(target.cluster->blockGroups.size());
-    cursor.nextGroupCount = cursor.groupCount;
-    cursor.nextBlockCount = cursor.blockCount;
-    cursor.nextGroupIndex = cursor.groupIndex;
-    cursor.nextBlockIndex = cursor.blockIndex;
+    cursor.ended = false;
+    cursor.clusterIndex = at.cluster;
+    cursor.groupIndex = at.group;
+    cursor.blockIndex = at.block;
+    cursor.cluster = EnsureCluster(*cursor.segment, at.cluster)
+                         ? cursor.segment->clusters[static_cast<size_t>(at.cluster)].get()
+                         : nullptr;
 }
 
 void KelmMKVDemux::PlaceCursorAtEnd(_tagMKVReadCursor& cursor)
 {
-    EBMLSegment& segment = *cursor.segment;
-    segment.ContinueParsing(SIZE_MAX);
+    if (cursor.block != nullptr) {
+        cursor.block->DropFrames();
+    }
     cursor.block = nullptr;
-    cursor.nextBlock = nullptr;
-    SetCluster(cursor.cluster, nullptr);
-    SetCluster(cursor.nextCluster, nullptr);
-    cursor.clusterCount = static_cast<int32_t>(segment.clusters.size());
-    cursor.nextClusterCount = cursor.clusterCount;
-    cursor.clusterIndex = cursor.clusterCount;
-    cursor.nextClusterIndex = cursor.clusterCount;
-    cursor.groupCount = cursor.groupIndex = cursor.blockCount = cursor.blockIndex = 0;
-    cursor.nextGroupCount = cursor.nextGroupIndex = cursor.nextBlockCount = 0;
-    cursor.nextBlockIndex = 0;
-}
-
-void KelmMKVDemux::FillSeekCache(const _tagMKVReadCursor& cursor, int64_t requested)
-{
-    _tagMKVSeekCache& cache = *seekCache;
-    cache.requestedTime = requested;
-    cache.resultTime = requested;
-    cache.clusterIndex = cursor.clusterIndex;
-    cache.nextClusterIndex = cursor.nextClusterIndex;
-    cache.groupCount = cursor.groupCount;
-    cache.groupIndex = cursor.groupIndex;
-    cache.blockIndex = cursor.blockIndex;
-    cache.blockCount = cursor.blockCount;
-    cache.nextGroupCount = cursor.nextGroupCount;
-    cache.nextBlockCount = cursor.nextBlockCount;
-    cache.nextGroupIndex = cursor.nextGroupIndex;
-    cache.nextBlockIndex = cursor.nextBlockIndex;
-}
-
-void KelmMKVDemux::SeekToStart(_tagMKVReadCursor& cursor)
-{
-    EBMLSegment& segment = *cursor.segment;
-    if (segment.clusters.empty() && !segment.ContinueParsing(1)) {
-        PlaceCursorAtEnd(cursor);
-        return;
-    }
-    PlaceCursor(cursor, SeekTarget{segment.clusters.front().get(), 0, 0, 0});
-    // The positions of a freshly loaded cursor.
-    cursor.nextBlockCount = 0;
-    cursor.nextGroupIndex = 0;
-    cursor.nextBlockIndex = 1;
-}
-
-void KelmMKVDemux::SeekRepeat(_tagMKVReadCursor& cursor)
-{
-    const _tagMKVSeekCache& cache = *seekCache;
-    EBMLSegment& segment = *cursor.segment;
-    if (cache.clusterIndex < 0 || !EnsureClusterCount(cursor, cache.clusterIndex)) {
-        // The cached position is the end of the track (or not a cluster at all).
-        PlaceCursorAtEnd(cursor);
-    } else {
-        EBMLCluster* cluster = segment.clusters[static_cast<size_t>(cache.clusterIndex)].get();
-        PlaceCursor(cursor, SeekTarget{cluster, cache.groupIndex, cache.blockIndex, cache.blockCount});
-    }
-    int64_t requested = cache.requestedTime;
-    FillSeekCache(cursor, requested);
-}
-
-bool KelmMKVDemux::SeekWithCues(_tagMKVReadCursor& cursor, int64_t requested, int64_t& result)
-{
-    EBMLSegment& segment = *cursor.segment;
-    const EBMLTrackEntry* master = segment.GetMasterTrack();
-    if (master == nullptr) {
-        return false;
-    }
-    CBitStreamParser* parser = cursor.parser.get();
-    bool found = false;
-    bool chosen = false;
-    SeekTarget target;
-    int64_t targetTime = requested;
-
-    // Visits the master-track blocks of one cue point's cluster.
-    auto visitCluster = [&](EBMLCluster& cluster, uint32_t cueTrack) {
-        cluster.ParseBlockData(parser);
-        int32_t groupCount = static_cast<int32_t>(cluster.blockGroups.size());
-        for (int32_t g = 0; g < groupCount; ++g) {
-            EBMLBlockGroup& group = *cluster.blockGroups[static_cast<size_t>(g)];
-            int32_t n = static_cast<int32_t>(group.blocks.size());
-            if (n == 0) {
-                continue;
-            }
-            EBMLBlock& first = *group.blocks.front();
-            for (int32_t b = 0; b < n; ++b) {
-                EBMLBlock& candidate = *group.blocks[static_cast<size_t>(b)];
-                // Only the group's first block (it gives the time) and the
-                // master track's blocks need their headers.
-                if ((b > 0 && candidate.trackNumber != cueTrack) || !ReadBlockHeader(parser, candidate)) {
-                    continue;
-                }
-                int64_t t = BlockTime(segment, cluster, first);
-                if (t > requested && found) {
-                    break;
-                }
-                if (candidate.trackNumber != cueTrack) {
-                    continue;
-                }
-                found = true;
-                if (!chosen || IsKeyFrame(group, candidate)) {
-                    EBMLCluster* previous = target.cluster;
-                    target = SeekTarget{&cluster, g, b, n};
-                    targetTime = t;
-                    if (previous != nullptr && previous != &cluster) {
-                        ReleaseIfUnused(previous);
-                    }
-                }
-                if (IsKeyFrame(group, candidate)) {
-                    chosen = true;
-                }
-            }
-            if (chosen) {
-                // Groups are examined until a master key frame is chosen; after
-                // that, each later cluster only up to its first group with blocks.
-                break;
-            }
-        }
-        if (target.cluster != &cluster) {
-            ReleaseIfUnused(&cluster);
-        }
-    };
-
-    for (const auto& cue : segment.cueList) {
-        if (!cue->cuePoints.empty() &&
-            segment.GetRefTime(static_cast<int64_t>(cue->cuePoints.back()->cueTime.value)) + kCueWindow < requested) {
-            continue;
-        }
-        for (const auto& point : cue->cuePoints) {
-            int64_t p = segment.GetRefTime(static_cast<int64_t>(point->cueTime.value));
-            if (p + kCueWindow < requested) {
-                continue;
-            }
-            if (p >= requested && found) {
-                break;
-            }
-            for (const auto& position : point->trackPositions) {
-                if (position->cueTrack != master->trackNumber || position->clusterPositions.empty()) {
-                    continue;
-                }
-                uint64_t offset = position->clusterPositions.front()->value;
-                if (offset > static_cast<uint64_t>(INT64_MAX - segment.dataPosition)) {
-                    continue;
-                }
-                int64_t key = segment.dataPosition + static_cast<int64_t>(offset);
-                auto where = segment.clusterMap.find(key);
-                if (where == segment.clusterMap.end() && segment.ContinueParsingTo(key)) {
-                    where = segment.clusterMap.find(key);
-                }
-                if (where == segment.clusterMap.end()) {
-                    continue;
-                }
-                visitCluster(*where->second, position->cueTrack);
-                if (chosen) {
-                    break;
-                }
-            }
-        }
-    }
-    if (!found) {
-        return false;
-    }
-    PlaceCursor(cursor, target);
-    result = targetTime;
-    return true;
-}
-
-bool KelmMKVDemux::SeekWithoutCues(_tagMKVReadCursor& cursor, const EBMLTrackEntry& entry, int64_t requested,
-                                   int64_t& result)
-{
-    EBMLSegment& segment = *cursor.segment;
-    CBitStreamParser* parser = cursor.parser.get();
-    bool wantKey = entry.trackType == 1;
-
-    // Start from the last cluster known to begin at or before the requested
-    // time: later blocks of the track cannot lie before it.
-    size_t first = 0;
-    for (size_t c = 0;; ++c) {
-        if (c >= segment.clusters.size() && !segment.ContinueParsing(c + 1)) {
-            break;
-        }
-        EBMLCluster& cluster = *segment.clusters[c];
-        cluster.ReadTimecode(parser);
-        if (segment.GetRefTime(cluster.timecode) > requested) {
-            break;
-        }
-        first = c;
-    }
-
-    for (size_t c = first;; ++c) {
-        if (c >= segment.clusters.size() && !segment.ContinueParsing(c + 1)) {
-            return false;
-        }
-        EBMLCluster& cluster = *segment.clusters[c];
-        cluster.ParseBlockData(parser);
-        int32_t groupCount = static_cast<int32_t>(cluster.blockGroups.size());
-        for (int32_t g = 0; g < groupCount; ++g) {
-            EBMLBlockGroup& group = *cluster.blockGroups[static_cast<size_t>(g)];
-            int32_t n = static_cast<int32_t>(group.blocks.size());
-            for (int32_t b = 0; b < n; ++b) {
-                EBMLBlock& candidate = *group.blocks[static_cast<size_t>(b)];
-                if (candidate.trackNumber != entry.trackNumber || !ReadBlockHeader(parser, candidate)) {
-                    continue;
-                }
-                int64_t t = BlockTime(segment, cluster, candidate);
-                if (t > requested && (!wantKey || IsKeyFrame(group, candidate))) {
-                    PlaceCursor(cursor, SeekTarget{&cluster, g, b, n});
-                    result = t;
-                    return true;
-                }
-            }
-        }
-        ReleaseIfUnused(&cluster);
-    }
+    cursor.cluster = nullptr;
+    cursor.ended = true;
+    cursor.clusterIndex = cursor.segment != nullptr ? static_cast<int32_t>(cursor.segment->clusters.size()) : 0;
+    cursor.groupIndex = 0;
+    cursor.blockIndex = 0;
 }
 
 uint32_t KelmMKVDemux::DemuxSeek(int32_t track, int64_t& time)
 {
-    const EBMLTrackEntry* entry = tracks[static_cast<size_t>(track)].trackEntry;
-    _tagMKVReadCursor* found = CursorFor(entry->trackType);
+    _tagMKVTrackIndexMeta& record = tracks[static_cast<size_t>(track)];
+    _tagMKVReadCursor* found = CursorFor(record.trackEntry->trackType);
     if (found == nullptr) {
         return kStatusNotImplemented;
     }
@@ -293,27 +357,73 @@ uint32_t KelmMKVDemux::DemuxSeek(int32_t track, int64_t& time)
         return kStatusOk;
     }
     const int64_t requested = time;
-    const double fileDuration = GetFileDuration();
+    _tagMKVSeekCache& cache = *seekCache;
+    const bool repeat = cache.valid && cache.track == track && cache.requestedTime == requested;
 
-    if (requested == seekCache->requestedTime) {
-        SeekRepeat(cursor);
-        time = seekCache->resultTime;
+    Landing landing;
+    if (repeat) {
+        landing.atEnd = cache.atEnd;
+        landing.at = cache.at;
     } else if (requested <= 0) {
-        SeekToStart(cursor);
-        FillSeekCache(cursor, requested);
-    } else if (fileDuration > 0.0 && requested >= EndLimit(fileDuration)) {
-        PlaceCursorAtEnd(cursor);
-        FillSeekCache(cursor, requested);
+        // The start: the track's first frame.
+        const uint32_t trackNumber = record.trackEntry->trackNumber;
+        landing.atEnd = !WalkBlocks(*cursor.segment, cursor.parser.get(), BlockRef{},
+                                    [&](BlockRef ref, EBMLCluster&, EBMLBlockGroup&, EBMLBlock& block) {
+                                        if (block.trackNumber != trackNumber) {
+                                            return true;
+                                        }
+                                        landing.at = ref;
+                                        return false;
+                                    });
     } else {
-        int64_t result = requested;
-        bool placed = (!cursor.segment->cueList.empty() && SeekWithCues(cursor, requested, result)) ||
-                      SeekWithoutCues(cursor, *entry, requested, result);
-        if (!placed) {
-            // Nothing of the track lies after the requested time.
-            PlaceCursorAtEnd(cursor);
-        }
-        FillSeekCache(cursor, requested);
-        time = result;
+        landing = FindLanding(track, cursor, requested);
     }
+
+    int32_t passedOver = 0;
+    if (cursor.block != nullptr) {
+        cursor.block->DropFrames();
+    }
+    record.lastFrameDuration = 0;
+    record.recentBlockTimes.clear();
+    FrameTiming timing;
+    int32_t frames = 0;
+    if (!landing.atEnd) {
+        BlockRef at = landing.at;
+        landing.atEnd = !SettleOnBlock(*cursor.segment, cursor.parser.get(), at);
+        if (!landing.atEnd) {
+            const EBMLCluster& cluster = *cursor.segment->clusters[static_cast<size_t>(at.cluster)];
+            frames = cluster.blockGroups[static_cast<size_t>(at.group)]->blocks[static_cast<size_t>(at.block)]->frameCount;
+            timing = TimeFrames(record, *cursor.segment, cursor.parser.get(), at, {}, 0);
+        }
+    }
+    if (landing.atEnd) {
+        PlaceCursorAtEnd(cursor);
+        time = requested;
+    } else {
+        // Laced frames of an audio track: the latest that starts at or before
+        // the request; a repeated seek passes over as many as the first did.
+        const bool keyFramesOnly = record.trackEntry->trackType.value == 1;
+        if (repeat) {
+            passedOver = cache.frameIndex;
+        } else {
+            while (!keyFramesOnly && requested > 0 && passedOver + 1 < frames &&
+                   timing.Start(passedOver + 1) <= requested) {
+                passedOver += 1;
+            }
+        }
+        PlaceCursor(cursor, landing.at);
+        cursor.landing = landing.at;
+        cursor.skipFrames = passedOver;
+        time = timing.Start(passedOver);
+    }
+
+    cache.valid = true;
+    cache.track = track;
+    cache.requestedTime = requested;
+    cache.resultTime = time;
+    cache.atEnd = landing.atEnd;
+    cache.at = landing.at;
+    cache.frameIndex = passedOver;
+    ReleaseIdleClusters();
     return kStatusOk;
 }

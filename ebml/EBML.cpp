@@ -44,12 +44,15 @@ uint32_t EBML::PeekID(CBitStreamParser* stream)
 
 uint32_t EBML::PeekID(CBitStreamParser* stream, uint32_t& length)
 {
+    // Up to four bytes: an ID of fewer bytes is read even where the source
+    // ends right after it (a small last element).
     uint8_t bytes[5] = {0, 0, 0, 0, 0};
-    if (stream->Peek(bytes, 4) != 4) {
+    int32_t peeked = stream->Peek(bytes, 4);
+    if (peeked < 1) {
         return kIdInvalid;
     }
     uint32_t n = IdLength(bytes[0]);
-    if (n == 0) {
+    if (n == 0 || n > static_cast<uint32_t>(peeked)) {
         return kIdInvalid;
     }
     uint32_t id = 0;

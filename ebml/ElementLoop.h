@@ -112,33 +112,42 @@ bool SkipUnhandledChild(CBitStreamParser* stream, const EBML& parent);
 
 enum class GlobalElements { Skip, Handle };
 
-// Peek; a handled ID is read by the handler; Void, CRC-32 and SignatureSlot
-// are skipped; anything else ends the element (see SkipUnhandledChild).
-// The element's own size does not bound the handled IDs. Returns 0.
+enum class ChildStep { Continue, End };
+
+// One turn of the child loop: peek; a handled ID is read by the handler;
+// Void, CRC-32 and SignatureSlot are skipped; anything else ends the element
+// (see SkipUnhandledChild).
+template <class Handler>
+ChildStep ParseOneChild(CBitStreamParser* stream, const EBML& self, Handler&& handle,
+                        GlobalElements globals = GlobalElements::Skip)
+{
+    uint32_t id = EBML::PeekID(stream);
+    if (id == kIdInvalid) {
+        return ChildStep::End;
+    }
+    ElementBody child(stream, id);
+    if (handle(child)) {
+        if (!child.HeaderRead()) {
+            child.Skip();
+        }
+        return ChildStep::Continue;
+    }
+    if (globals == GlobalElements::Skip && IsGlobalElement(id)) {
+        child.Skip();
+        return ChildStep::Continue;
+    }
+    return SkipUnhandledChild(stream, self) ? ChildStep::Continue : ChildStep::End;
+}
+
+// The whole child loop. The element's own size does not bound the handled
+// IDs. Returns 0.
 template <class Handler>
 uint32_t ParseChildren(CBitStreamParser* stream, const EBML& self, Handler&& handle,
                        GlobalElements globals = GlobalElements::Skip)
 {
-    for (;;) {
-        uint32_t id = EBML::PeekID(stream);
-        if (id == kIdInvalid) {
-            return kStatusOk;
-        }
-        ElementBody child(stream, id);
-        if (handle(child)) {
-            if (!child.HeaderRead()) {
-                child.Skip();
-            }
-            continue;
-        }
-        if (globals == GlobalElements::Skip && IsGlobalElement(id)) {
-            child.Skip();
-            continue;
-        }
-        if (!SkipUnhandledChild(stream, self)) {
-            return kStatusOk;
-        }
+    while (ParseOneChild(stream, self, handle, globals) == ChildStep::Continue) {
     }
+    return kStatusOk;
 }
 
 #endif

@@ -44,21 +44,35 @@ EBMLBlock::~EBMLBlock() = default;
 
 uint32_t EBMLBlock::Parse(CBitStreamParser* reader)
 {
+    // The header (up to an 8-byte track number, the timecode, the flags and
+    // the lace count) is read in one go; the frames are left for later.
     dataPosition = reader->Tell();
-    uint8_t first = static_cast<uint8_t>(reader->DecodeBits(8));
-    uint32_t extra = ExtraTrackNumberBytes(first);
-    uint32_t number = first ^ MarkerBit(first);
-    for (uint32_t k = 0; k < extra; ++k) {
-        number = (number << 8) | (reader->DecodeBits(8) & 0xFFu);
+    uint8_t header[kBlockHeaderBytes] = {};
+    uint32_t wanted = static_cast<uint32_t>(std::min<uint64_t>(dataSize, kBlockHeaderBytes));
+    if (wanted > 0) {
+        reader->GetBytes(static_cast<int32_t>(wanted), header);
     }
-    trackNumber = number;
-    uint64_t headerLength = extra + 1;
-    if (dataSize >= headerLength) {
-        reader->SkipForward(dataSize - headerLength);
+    // What arrived, whatever the stream's GetBytes answers.
+    int64_t got = reader->Tell() - dataPosition;
+    uint32_t size = got > 0 ? static_cast<uint32_t>(std::min<int64_t>(got, wanted)) : 0;
+    uint32_t headerLength = DecodeHeader(header, size);
+    if (headerLength == 0 && size > 0) {
+        // Too short for a whole header: the track number alone, as far as it goes.
+        uint32_t extra = std::min(ExtraTrackNumberBytes(header[0]), size - 1);
+        uint32_t number = header[0] ^ MarkerBit(header[0]);
+        for (uint32_t k = 1; k <= extra; ++k) {
+            number = (number << 8) | header[k];
+        }
+        trackNumber = number;
+    }
+    if (headerLength == 0) {
+        frameCount = 0;
+    } else if (lacing == 0) {
+        frameCount = 1;
     } else {
-        // The payload is shorter than its own track number: stop at its end.
-        reader->Seek(DeclaredEnd(), 0);
+        frameCount = headerLength < size ? header[headerLength] + 1 : 0;
     }
+    reader->Seek(DeclaredEnd(), 0);
     return 0;
 }
 
@@ -95,7 +109,6 @@ bool EBMLBlock::ParseSimple(const uint8_t* payload, uint32_t size)
 void EBMLBlock::DropFrames()
 {
     std::queue<std::unique_ptr<EBMLBinary>>().swap(frames);
-    frameCount = 0;
 }
 
 uint32_t EBMLBlock::Parse(const uint8_t* payload)
@@ -106,6 +119,7 @@ uint32_t EBMLBlock::Parse(const uint8_t* payload)
 uint32_t EBMLBlock::Parse(const uint8_t* payload, uint32_t size)
 {
     DropFrames();
+    frameCount = 0;
     uint32_t header = DecodeHeader(payload, size);
     if (header == 0) {
         return 0;

@@ -13,6 +13,10 @@
 #include "ebml/EBMLDataType.h"
 #include "ebml/MallocPtr.h"
 
+// The longest block header: an 8-byte track number, the 16-bit timecode,
+// the flags and the lace count.
+constexpr uint32_t kBlockHeaderBytes = 12;
+
 class EBMLBlock : public EBML {
 public:
     struct _BLOCK_INFO {
@@ -24,7 +28,8 @@ public:
     ~EBMLBlock() override;
 
     // At the first payload byte, with dataSize set by the caller: records
-    // dataPosition, reads the track number and skips to the payload's end.
+    // dataPosition, decodes the header (track, timecode, flags, the number of
+    // laced frames) and moves to the payload's end.
     uint32_t Parse(CBitStreamParser* reader) override;
     // Splits a whole payload of dataSize bytes into frames.
     uint32_t Parse(const uint8_t* payload);
@@ -46,6 +51,8 @@ public:
     uint32_t lacing = 0;          // 0 none, 1 Xiph, 2 fixed-size, 3 EBML
     bool discardable = false;     // flags bit 0
     bool simple = false;          // from a SimpleBlock: keyFrame is meaningful
+    // Frames the block holds: announced by the header when listed, counted
+    // when split; 0 when the header is cut off.
     int32_t frameCount = 0;
     std::queue<std::unique_ptr<EBMLBinary>> frames;
     MallocPtr<uint8_t> data;

@@ -2,6 +2,8 @@
 // track numbers only; block payloads are never read here.
 #include "EBMLCluster.h"
 
+#include <cstdint>
+
 #include "ebml/ElementLoop.h"
 
 namespace {
@@ -19,10 +21,9 @@ bool BlockFits(ElementBody& child)
 
 } // namespace
 
-uint32_t EBMLCluster::Parse(CBitStreamParser* reader)
+bool EBMLCluster::ListOne(CBitStreamParser* reader)
 {
-    int32_t runningMax = maxBlockSize;
-    ParseChildren(reader, *this, [&](ElementBody& child) {
+    ChildStep step = ParseOneChild(reader, *this, [&](ElementBody& child) {
         switch (child.Id()) {
         case kIdTimecode:
             timecode = child.ReadUInt32();
@@ -41,12 +42,12 @@ uint32_t EBMLCluster::Parse(CBitStreamParser* reader)
             block->sizeKnown = child.SizeKnown();
             block->simple = true;
             block->Parse(reader);
-            if (runningMax < static_cast<int32_t>(block->dataSize)) {
-                runningMax = static_cast<int32_t>(block->dataSize);
+            if (maxBlockSize < static_cast<int32_t>(block->dataSize)) {
+                maxBlockSize = static_cast<int32_t>(block->dataSize);
             }
             wrapper->blocks.push_back(std::move(block));
             // The running maximum of the cluster's SimpleBlocks so far.
-            wrapper->maxBlockSize = runningMax;
+            wrapper->maxBlockSize = maxBlockSize;
             blockGroups.push_back(std::move(wrapper));
             return true;
         }
@@ -60,23 +61,42 @@ uint32_t EBMLCluster::Parse(CBitStreamParser* reader)
             return false;
         }
     });
-    maxBlockSize = runningMax;
-    bodyParsed = true;
+    listedEnd = reader->Tell();
+    return step == ChildStep::Continue;
+}
+
+uint32_t EBMLCluster::Parse(CBitStreamParser* reader)
+{
+    listedEnd = reader->Tell();
+    while (ListOne(reader)) {
+    }
+    fullyListed = true;
     return 0;
+}
+
+void EBMLCluster::ListBlocks(CBitStreamParser* reader, size_t wantedGroups)
+{
+    if (fullyListed || blockGroups.size() >= wantedGroups) {
+        return;
+    }
+    reader->Seek(listedEnd >= 0 ? listedEnd : dataPosition, 0);
+    while (blockGroups.size() < wantedGroups) {
+        if (!ListOne(reader)) {
+            fullyListed = true;
+            return;
+        }
+    }
 }
 
 uint32_t EBMLCluster::ParseBlockData(CBitStreamParser* reader)
 {
-    if (!blockGroups.empty() || bodyParsed) {
-        return 0;
-    }
-    reader->Seek(dataPosition, 0);
-    return Parse(reader);
+    ListBlocks(reader, SIZE_MAX);
+    return 0;
 }
 
 uint32_t EBMLCluster::ReadTimecode(CBitStreamParser* reader)
 {
-    if (timecodeKnown || bodyParsed) {
+    if (timecodeKnown || fullyListed) {
         return 0;
     }
     reader->Seek(dataPosition, 0);
@@ -103,7 +123,8 @@ void EBMLCluster::ReleaseBlocks()
 {
     blockGroups.clear();
     maxBlockSize = 0;
-    bodyParsed = false;
+    fullyListed = false;
+    listedEnd = -1;
 }
 
 uint32_t EBMLBlockGroup::Parse(CBitStreamParser* reader)
@@ -127,9 +148,12 @@ uint32_t EBMLBlockGroup::Parse(CBitStreamParser* reader)
         case kIdReferenceBlock:
             references.push_back(static_cast<int32_t>(child.ReadUInt32()));
             return true;
+        case kIdBlockDuration:
+            blockDuration = child.ReadUInt64();
+            hasBlockDuration = true;
+            return true;
         case kIdBlockVirtual:
         case kIdBlockAdditions:
-        case kIdBlockDuration:
         case kIdReferencePriority:
         case kIdCodecState:
         case kIdSlices:

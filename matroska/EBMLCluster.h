@@ -1,6 +1,7 @@
 // Clusters and block groups, read lazily: the Segment records where a
-// cluster lies, ParseBlockData lists its block groups and blocks (headers
-// only) when a cursor first needs it. Also the dormant cluster-level classes.
+// cluster lies; its block groups and blocks (headers only) are listed when a
+// cursor first needs them, as far as it needs them. Also the dormant
+// cluster-level classes.
 #ifndef MKV_MATROSKA_EBMLCLUSTER_H
 #define MKV_MATROSKA_EBMLCLUSTER_H
 
@@ -21,29 +22,42 @@ public:
     std::vector<std::unique_ptr<EBMLBlock>> blocks;
     std::vector<int32_t> references; // ReferenceBlock values as stored
     int32_t maxBlockSize = 0;        // sizes the scratch buffer a block is read into
+    uint64_t blockDuration = 0;      // BlockDuration in Segment ticks, when present
+    bool hasBlockDuration = false;
 };
 
 class EBMLCluster : public EBML {
 public:
-    // Reads the cluster content at the current position.
+    // Lists the whole cluster content from the current position.
     uint32_t Parse(CBitStreamParser* reader) override;
-    // Lists the block groups the first time (the reader is moved to the
+    // Lists the whole cluster the first time (the reader is moved to the
     // cluster's data); later calls return at once.
     uint32_t ParseBlockData(CBitStreamParser* reader);
-    // Reads only the cluster Timecode when the body has not been listed.
+    // Lists children until at least `wantedGroups` block groups are known or
+    // the cluster ends; listing resumes where the last call stopped.
+    void ListBlocks(CBitStreamParser* reader, size_t wantedGroups);
+    // Reads only the cluster Timecode when it is not known yet.
     uint32_t ReadTimecode(CBitStreamParser* reader);
-    // Forgets the listed block groups; the next ParseBlockData lists again.
+    // Forgets the listed block groups; they are listed again when needed.
     void ReleaseBlocks();
-    bool IsParsed() const { return bodyParsed || !blockGroups.empty(); }
+    bool IsParsed() const { return fullyListed; }
+    bool IsTimecodeKnown() const { return timecodeKnown; }
 
     uint32_t timecode = 0; // Segment timecode ticks
     std::vector<std::unique_ptr<EBMLBlockGroup>> blockGroups;
     int32_t maxBlockSize = 0;
     int32_t index = 0; // position in the Segment's cluster list
+    // The key frames of this cluster's video blocks have been noted by the
+    // demuxer (kept across ReleaseBlocks, unlike the listing).
+    bool keyFramesNoted = false;
 
 private:
-    bool bodyParsed = false;
+    // One child at the current position; false at the end of the cluster.
+    bool ListOne(CBitStreamParser* reader);
+
+    bool fullyListed = false;
     bool timecodeKnown = false;
+    int64_t listedEnd = -1; // where listing resumes; -1 before the first call
 };
 
 class EBMLSilentTracks : public EBML {

@@ -120,8 +120,14 @@ EBMLSegment::Step EBMLSegment::WalkOne(CBitStreamParser* stream)
 {
     int64_t start = stream->Tell();
     uint32_t id = EBML::PeekID(stream);
-    if (id == kIdInvalid) {
-        id = Resynchronise(stream, start);
+    if (sizeKnown && start >= DeclaredEnd() && (id == kIdInvalid || !IsTopLevelId(id))) {
+        // Past the Segment's end only its own kinds of element are taken.
+        return Step::Stop;
+    }
+    if (id == kIdInvalid || !ElementLooksSound(stream, start, id)) {
+        // Damaged bytes where an element should start: go on at the next
+        // element that reads cleanly, so clusters after the damage still play.
+        id = Resynchronise(stream, id == kIdInvalid ? start : start + 1);
         if (id == kIdInvalid) {
             return Step::Stop;
         }
@@ -161,34 +167,59 @@ EBMLSegment::Step EBMLSegment::WalkOne(CBitStreamParser* stream)
             child.ParseAppend(cueList);
         }
         return Step::Continue;
-    case kIdChapters:
-    case kIdAttachments:
-    case kIdTags:
-    case kIdVoid:
-    case kIdCrc32:
-    case kIdSignatureSlot:
+    default:
+        // Chapters, Attachments, Tags, Void, CRC-32 and elements this parser
+        // does not know: their header read cleanly and their payload lies
+        // inside the Segment, so they are passed over.
         child.Skip();
         return Step::Continue;
-    default:
-        break;
     }
-    // An element this parser does not know: passed over when its header reads
-    // cleanly and its payload lies inside the Segment.
-    uint64_t size = child.Size();
-    int64_t payloadStart = stream->Tell();
-    int64_t end = SegmentEnd(stream);
-    if (!child.HeaderOk() || !child.SizeKnown() || payloadStart > end ||
-        size > static_cast<uint64_t>(end - payloadStart)) {
-        stream->Seek(start, 0);
-        return Step::Stop;
-    }
-    stream->SkipForward(size);
-    return Step::Continue;
 }
 
 int64_t EBMLSegment::SegmentEnd(CBitStreamParser* stream) const
 {
     return sizeKnown ? DeclaredEnd() : stream->GetFileLength();
+}
+
+bool EBMLSegment::ElementLooksSound(CBitStreamParser* stream, int64_t start, uint32_t expectedId)
+{
+    stream->Seek(start, 0);
+    uint32_t id = 0;
+    uint64_t size = 0;
+    bool unknownSize = false;
+    bool sound = EBML::ReadElementHeader(stream, id, size, unknownSize) == kStatusOk && id == expectedId;
+    int64_t payloadStart = stream->Tell();
+    int64_t end = SegmentEnd(stream);
+    switch (id) {
+    case kIdInfo:
+    case kIdTracks:
+    case kIdCues:
+    case kIdSeekHead:
+        // Parsed child by child: a size that runs long does no harm.
+        break;
+    case kIdCluster:
+        // A size past the end is settled when the cluster is recorded; the
+        // first child must read cleanly inside the cluster.
+        if (sound && (unknownSize || size > 0)) {
+            int64_t clusterEnd = unknownSize || size > static_cast<uint64_t>(end - payloadStart)
+                                     ? end
+                                     : payloadStart + static_cast<int64_t>(size);
+            uint32_t childId = EBML::PeekID(stream);
+            uint64_t childSize = 0;
+            bool childUnknown = false;
+            sound = childId != kIdInvalid && IsClusterChild(childId) &&
+                    EBML::ReadElementHeader(stream, childId, childSize, childUnknown) == kStatusOk &&
+                    !childUnknown && stream->Tell() <= clusterEnd &&
+                    childSize <= static_cast<uint64_t>(clusterEnd - stream->Tell());
+        }
+        break;
+    default:
+        // Passed over by its size, which must then be known and fit.
+        sound = sound && !unknownSize && payloadStart <= end && size <= static_cast<uint64_t>(end - payloadStart);
+        break;
+    }
+    stream->Seek(start, 0);
+    return sound;
 }
 
 void EBMLSegment::RecordCluster(CBitStreamParser* stream, int64_t elementStart, uint64_t size, bool unknownSize)
@@ -197,9 +228,19 @@ void EBMLSegment::RecordCluster(CBitStreamParser* stream, int64_t elementStart, 
     cluster->index = static_cast<int32_t>(clusters.size());
     cluster->elementPosition = elementStart;
     cluster->dataPosition = stream->Tell();
+    int64_t end = SegmentEnd(stream);
     if (unknownSize) {
-        int64_t end = FindClusterEnd(stream);
-        cluster->dataSize = static_cast<uint64_t>(end - cluster->dataPosition);
+        int64_t clusterEnd = FindClusterEnd(stream);
+        cluster->dataSize = static_cast<uint64_t>(clusterEnd - cluster->dataPosition);
+    } else if (cluster->dataPosition > end || size > static_cast<uint64_t>(end - cluster->dataPosition)) {
+        // The size runs past the end: a damaged size or a cut file. The
+        // cluster ends where the next element that reads cleanly starts.
+        int64_t resume = end;
+        if (Resynchronise(stream, cluster->dataPosition) != kIdInvalid) {
+            resume = stream->Tell();
+        }
+        cluster->dataSize = resume > cluster->dataPosition ? static_cast<uint64_t>(resume - cluster->dataPosition) : 0;
+        stream->Seek(resume, 0);
     } else {
         cluster->dataSize = size;
         stream->SkipForward(size);
@@ -233,12 +274,14 @@ uint32_t EBMLSegment::Resynchronise(CBitStreamParser* stream, int64_t start)
     std::vector<uint8_t> window(static_cast<size_t>(kResyncWindow));
     int64_t blockStart = start;
     for (;;) {
+        stream->Seek(blockStart, 0);
         int32_t delivered = stream->GetBytes(kResyncWindow, window.data());
         if (delivered <= 0) {
             return kIdInvalid;
         }
+        bool lastWindow = stream->IsEnd() || delivered < kResyncWindow;
         // Only the bytes the host delivered are searched, the last window of
-        // the source included.
+        // the source included. A candidate counts only when it reads cleanly.
         for (int32_t i = 0; i + 4 <= delivered; ++i) {
             if ((window[static_cast<size_t>(i)] >> 4) != 1) {
                 continue;
@@ -247,18 +290,17 @@ uint32_t EBMLSegment::Resynchronise(CBitStreamParser* stream, int64_t start)
                           static_cast<uint32_t>(window[static_cast<size_t>(i) + 1]) << 8 |
                           static_cast<uint32_t>(window[static_cast<size_t>(i) + 2]) << 16 |
                           static_cast<uint32_t>(window[static_cast<size_t>(i) + 3]) << 24;
-            if (IsTopLevelId(id)) {
+            if (IsTopLevelId(id) && ElementLooksSound(stream, blockStart + i, id)) {
                 stream->Seek(blockStart + i, 0);
                 return id;
             }
         }
-        if (stream->IsEnd() || delivered < kResyncWindow) {
+        if (lastWindow) {
             return kIdInvalid;
         }
         // The last four bytes are searched again with the next window, so an
         // ID across the boundary is found.
-        stream->Seek(blockStart + kResyncWindow - 4, 0);
-        blockStart = stream->Tell();
+        blockStart += kResyncWindow - 4;
     }
 }
 

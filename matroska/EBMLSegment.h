@@ -70,8 +70,14 @@ private:
     template <class StopWhen>
     void Walk(CBitStreamParser* stream, StopWhen done);
     bool EarlyStopReached() const;
-    // Searches forward for a known top-level ID; its value, or kIdInvalid.
+    // Searches forward from `start` for a known top-level element that reads
+    // cleanly and leaves the stream on it; its ID, or kIdInvalid.
     uint32_t Resynchronise(CBitStreamParser* stream, int64_t start);
+    // Whether the element at `start` has the ID and a header that reads
+    // cleanly: a size that fits the Segment for elements passed over by
+    // size, a first child that reads cleanly for a Cluster. The stream is
+    // left at `start`.
+    bool ElementLooksSound(CBitStreamParser* stream, int64_t start, uint32_t expectedId);
     void RecordCluster(CBitStreamParser* stream, int64_t elementStart, uint64_t size, bool unknownSize);
     // End of an unknown-size cluster: the first ID that is not a cluster child.
     int64_t FindClusterEnd(CBitStreamParser* stream);

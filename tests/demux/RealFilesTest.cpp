@@ -1,6 +1,7 @@
 // The small real files under tests/data against values read from them with
 // desktop tools (the .tsv and .hex files beside them): the track table, the
-// format records, every sample of every audio and video track, and seeks.
+// format records, every sample of every audio and video track, and seeks to
+// times spread over each track.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -13,7 +14,10 @@
 
 namespace {
 
-const char* const kFiles[] = {"h264_aac", "mpeg4_mp3", "theora_vorbis", "h264_aac_manyclusters", "ac3_only"};
+const char* const kFiles[] = {"h264_aac",         "mpeg4_mp3",          "theora_vorbis",
+                              "h264_aac_manyclusters", "ac3_only",      "ffmpeg_gop2s",
+                              "x264_default_gop", "x264_default_gop_nocues", "mkvmerge_longgop",
+                              "damaged_cluster",  "two_h264"};
 
 using Row = std::map<std::string, std::string>;
 
@@ -86,13 +90,29 @@ uint32_t Le(const void* base, size_t at, size_t size = 4)
     return value;
 }
 
-std::map<std::string, std::string> ReadConfig(const std::string& file)
+// The decoder configuration of each H.264 track, by track index.
+std::map<int64_t, std::vector<uint8_t>> ReadConfigs(const std::string& file)
 {
-    std::map<std::string, std::string> values;
-    for (const Row& row : ReadTable(file + ".h264config.hex")) {
-        values[row.at("key")] = row.at("value");
+    std::map<int64_t, std::vector<uint8_t>> configs;
+    int64_t track = -1;
+    for (const Row& row : ReadTable(file + ".config.hex")) {
+        if (row.at("key") == "track_index") {
+            track = std::stoll(row.at("value"));
+        } else if (row.at("key") == "config") {
+            configs[track] = FromHex(row.at("value"));
+        }
     }
-    return values;
+    return configs;
+}
+
+// The expected frames of each track, in delivery order.
+std::map<int64_t, std::vector<Row>> FramesByTrack(const std::string& file)
+{
+    std::map<int64_t, std::vector<Row>> byTrack;
+    for (const Row& row : ReadTable(file + ".frames.tsv")) {
+        byTrack[Int(row, "track_index")].push_back(row);
+    }
+    return byTrack;
 }
 
 } // namespace
@@ -165,9 +185,9 @@ TEST(RealFiles, TrackTableAndFormatRecordsMatchTheFiles)
                 EXPECT_EQ(f.codecPrivateSize, codec.privateCopied ? privateSize : 0);
             }
             if (codec.codec == FourCc("AVC1")) {
-                std::map<std::string, std::string> config = ReadConfig(name);
-                ASSERT_EQ(f.configSize, std::stoi(config.at("config_size")));
-                EXPECT_EQ(std::vector<uint8_t>(f.config, f.config + f.configSize), FromHex(config.at("config")));
+                std::vector<uint8_t> config = ReadConfigs(name).at(index);
+                ASSERT_EQ(f.configSize, static_cast<int32_t>(config.size()));
+                EXPECT_EQ(std::vector<uint8_t>(f.config, f.config + f.configSize), config);
             } else {
                 EXPECT_EQ(f.configSize, codec.privateRepeated ? privateSize : 0);
             }
@@ -178,20 +198,16 @@ TEST(RealFiles, TrackTableAndFormatRecordsMatchTheFiles)
 TEST(RealFiles, EverySampleOfEveryTrackMatchesTheFile)
 {
     for (const char* name : kFiles) {
-        std::vector<Row> packets = ReadTable(std::string(name) + ".packets.tsv");
-        std::map<int64_t, std::vector<Row>> byTrack;
-        for (const Row& row : packets) {
-            byTrack[Int(row, "track_index")].push_back(row);
-        }
-        for (const auto& [track, expected] : byTrack) {
+        std::map<int64_t, std::vector<uint8_t>> configs = ReadConfigs(name);
+        for (const auto& [track, expected] : FramesByTrack(name)) {
             SCOPED_TRACE(std::string(name) + " track " + std::to_string(track));
             // A handle of its own per track: the cursors are shared by type.
-            LoadedFile file(ReadTestFile(std::string(name) + ".mkv"));
+            LoadedFile file(ReadTestFile(std::string(name) + ".mkv"), false);
             auto index = static_cast<int32_t>(track);
             bool video = API_ZOLVDMX_GetTrackType(file.handle, index) == 1;
-            if (file.Format(index).configSize > 0 && file.Format(index).codec == FourCc("AVC1")) {
+            if (configs.count(track) != 0) {
                 Sample config = file.Next(index);
-                EXPECT_EQ(config.bytes, FromHex(ReadConfig(name).at("config")));
+                EXPECT_EQ(config.bytes, configs.at(track));
             }
             std::vector<Sample> samples = file.All(index);
             ASSERT_EQ(samples.size(), expected.size());
@@ -200,6 +216,7 @@ TEST(RealFiles, EverySampleOfEveryTrackMatchesTheFile)
                 SCOPED_TRACE("sample " + std::to_string(i));
                 ASSERT_EQ(samples[i].status, ZOLVDMX_OK);
                 EXPECT_EQ(samples[i].start, Int(row, "start_100ns"));
+                EXPECT_EQ(samples[i].end, Int(row, "end_100ns"));
                 EXPECT_EQ(static_cast<int64_t>(samples[i].bytes.size()), Int(row, "size"));
                 EXPECT_EQ(Md5Hex(samples[i].bytes), row.at("md5"));
                 bool sync = !video || Int(row, "key") == 1 || samples[i].start == 0;
@@ -209,36 +226,77 @@ TEST(RealFiles, EverySampleOfEveryTrackMatchesTheFile)
     }
 }
 
-TEST(RealFiles, VideoSeeksLandOnKeyFramesAtTheTimeReturned)
+TEST(RealFiles, SeeksLandOnTheLatestSuitableFrameAtOrBeforeTheRequest)
 {
-    for (const char* name : {"h264_aac", "mpeg4_mp3", "theora_vorbis", "h264_aac_manyclusters"}) {
-        std::vector<Row> packets = ReadTable(std::string(name) + ".packets.tsv");
-        std::map<int64_t, const Row*> keyFrames; // video key frames by start time
-        for (const Row& row : packets) {
-            if (Int(row, "track_index") == 0 && Int(row, "key") == 1) {
-                keyFrames[Int(row, "start_100ns")] = &row;
+    // Video lands on the latest key frame at or before the request (the first
+    // key frame when there is none), audio on its latest frame; the time
+    // handed back is that frame's start; from the end of the last frame on,
+    // the track is at its end; at or below 0, on its first frame.
+    for (const char* name : kFiles) {
+        for (const auto& [track, frames] : FramesByTrack(name)) {
+            SCOPED_TRACE(std::string(name) + " track " + std::to_string(track));
+            LoadedFile file(ReadTestFile(std::string(name) + ".mkv"), false);
+            auto index = static_cast<int32_t>(track);
+            bool video = API_ZOLVDMX_GetTrackType(file.handle, index) == 1;
+            if (ReadConfigs(name).count(track) != 0) {
+                file.Next(index); // the configuration, once per track
             }
-        }
-        for (int64_t requested : {3000000LL, 10000000LL, 17000000LL, 25000000LL, 38000000LL}) {
-            SCOPED_TRACE(std::string(name) + " at " + std::to_string(requested));
-            LoadedFile file(ReadTestFile(std::string(name) + ".mkv"));
-            int64_t result = 0;
-            ASSERT_EQ(file.Seek(0, requested, result), ZOLVDMX_OK);
-            Sample first = file.Next(0);
-            if (file.Format(0).codec == FourCc("AVC1")) {
-                first = file.Next(0); // past the configuration sample
+            int64_t end = 0;
+            for (const Row& row : frames) {
+                end = std::max(end, Int(row, "end_100ns"));
             }
-            if (first.status == ZOLVDMX_END_OF_TRACK) {
-                // Nothing of the track follows the requested time.
-                EXPECT_GE(requested, keyFrames.rbegin()->first);
-                continue;
+            // Requests every 0.37 s from before the start to past the end,
+            // then the exact start of every tenth suitable frame.
+            std::vector<int64_t> requests;
+            for (int64_t t = -1000000; t < end + 5000000; t += 3700000) {
+                requests.push_back(t);
             }
-            ASSERT_EQ(first.status, ZOLVDMX_OK);
-            EXPECT_EQ(first.start, result);
-            EXPECT_EQ(first.sync, 1u);
-            auto key = keyFrames.find(first.start);
-            ASSERT_NE(key, keyFrames.end()) << "lands on a key frame";
-            EXPECT_EQ(Md5Hex(first.bytes), key->second->at("md5"));
+            requests.push_back(end);
+            requests.push_back(end - 1);
+            for (size_t i = 0, n = 0; i < frames.size(); ++i) {
+                if ((!video || Int(frames[i], "key") == 1) && n++ % 10 == 0) {
+                    requests.push_back(Int(frames[i], "start_100ns"));
+                }
+            }
+            for (int64_t requested : requests) {
+                SCOPED_TRACE("seek to " + std::to_string(requested));
+                const Row* landing = nullptr;
+                for (const Row& row : frames) {
+                    bool suitable = !video || Int(row, "key") == 1;
+                    if (requested <= 0) {
+                        landing = &frames.front();
+                        break;
+                    }
+                    if (suitable && Int(row, "start_100ns") <= requested &&
+                        (landing == nullptr || Int(row, "start_100ns") >= Int(*landing, "start_100ns"))) {
+                        landing = &row;
+                    }
+                }
+                if (landing == nullptr) {
+                    for (const Row& row : frames) {
+                        if (Int(row, "key") == 1) {
+                            landing = &row;
+                            break;
+                        }
+                    }
+                }
+                int64_t result = 0;
+                ASSERT_EQ(file.Seek(index, requested, result), ZOLVDMX_OK);
+                Sample next = file.Next(index);
+                if (requested >= end) {
+                    EXPECT_EQ(result, requested);
+                    EXPECT_EQ(next.status, ZOLVDMX_END_OF_TRACK);
+                    continue;
+                }
+                ASSERT_NE(landing, nullptr);
+                ASSERT_EQ(next.status, ZOLVDMX_OK);
+                EXPECT_EQ(result, Int(*landing, "start_100ns"));
+                EXPECT_EQ(next.start, result);
+                EXPECT_EQ(Md5Hex(next.bytes), landing->at("md5"));
+                if (video) {
+                    EXPECT_EQ(next.sync, 1u);
+                }
+            }
         }
     }
 }

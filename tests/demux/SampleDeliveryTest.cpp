@@ -15,24 +15,6 @@ namespace {
 constexpr uint8_t kKey = 0x80;
 constexpr uint8_t kFixedLacing = 0x04;
 
-std::vector<int64_t> Starts(const std::vector<Sample>& samples)
-{
-    std::vector<int64_t> starts;
-    for (const Sample& s : samples) {
-        starts.push_back(s.start);
-    }
-    return starts;
-}
-
-std::vector<int64_t> Durations(const std::vector<Sample>& samples)
-{
-    std::vector<int64_t> durations;
-    for (const Sample& s : samples) {
-        durations.push_back(s.end - s.start);
-    }
-    return durations;
-}
-
 Bytes AudioOnly(const std::vector<Bytes>& clusters)
 {
     std::vector<Bytes> children{mkv::Info(), mkv::Tracks({mkv::AudioTrack(1, "A_MPEG/L3")})};
@@ -45,54 +27,88 @@ const Bytes kAvcC = {0x01, 0x42, 0x00, 0x1E, 0xFF, 0xE1, 0x00, 0x03, 0x67, 0x42,
 
 } // namespace
 
-TEST(SampleDelivery, LacedFramesShareTheTimeUpToTheNextBlock)
+TEST(SampleDelivery, FrameDurationsComeFromBlockDurationDefaultDurationOrTheNextFrame)
 {
-    // Four fixed-size laced frames at 100 ms, the next block at 140 ms, the last at 150 ms.
-    Bytes laced = SimpleBlock(1, 100, kKey | kFixedLacing, Cat({{0x03}, Bytes(8, 0xAA)}));
-    Bytes lastLaced = SimpleBlock(1, 150, kKey | kFixedLacing, Cat({{0x01}, Bytes(4, 0xBB)}));
-    LoadedFile file(AudioOnly({mkv::Cluster(0, {laced, SimpleBlock(1, 140, kKey, {0x01}), lastLaced})}));
-    ASSERT_EQ(file.loadStatus, ZOLVDMX_OK);
+    // Four fixed-size laced frames at 100 ms, an unlaced block at 140 ms, a
+    // BlockGroup at 150 ms with two laced frames lasting 20 ms together, and
+    // a last laced block of two frames at 170 ms.
+    Bytes blocks = Cat({SimpleBlock(1, 100, kKey | kFixedLacing, Cat({{0x03}, Bytes(8, 0xAA)})),
+                        SimpleBlock(1, 140, kKey, {0x01}),
+                        Master(0xA0, {Element(0xA1, BlockPayload(1, 150, kFixedLacing, {0x01, 0xB1, 0xB2})),
+                                      UInt(mkv::kBlockDuration, 20)}),
+                        SimpleBlock(1, 170, kKey | kFixedLacing, Cat({{0x01}, Bytes(4, 0xCC)}))});
+    struct Case {
+        const char* what;
+        std::vector<Bytes> trackExtras;
+        std::vector<int64_t> startsMs10; // tenths of a millisecond
+        std::vector<int64_t> durationsMs10;
+    };
+    const Case cases[] = {
+        // Without DefaultDuration: laced frames share the gap to the next
+        // block; the last block's frames take the duration of the frame before.
+        {"gaps", {}, {1000, 1100, 1200, 1300, 1400, 1500, 1600, 1700, 1800}, {100, 100, 100, 100, 100, 100, 100, 100, 100}},
+        // DefaultDuration 5 ms: every frame lasts that long, laced ones follow
+        // each other by it, the last block's included; BlockDuration wins.
+        {"default duration",
+         {UInt(mkv::kDefaultDuration, 5000000)},
+         {1000, 1050, 1100, 1150, 1400, 1500, 1600, 1700, 1750},
+         {50, 50, 50, 50, 50, 100, 100, 50, 50}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<Bytes> extras{Master(mkv::kAudio, {Float64(mkv::kSamplingFrequency, 48000.0)})};
+        extras.insert(extras.end(), c.trackExtras.begin(), c.trackExtras.end());
+        LoadedFile file(mkv::File({mkv::Info(), Master(mkv::kTracks, {mkv::TrackEntry(1, 2, "A_MPEG/L3", extras)}),
+                                   Master(mkv::kCluster, {UInt(mkv::kTimecode, 0), blocks})}));
+        std::vector<Sample> samples = file.All(0);
+        ASSERT_EQ(samples.size(), 9u);
+        std::vector<int64_t> starts;
+        std::vector<int64_t> durations;
+        for (const Sample& sample : samples) {
+            starts.push_back(sample.start / 1000);
+            durations.push_back((sample.end - sample.start) / 1000);
+            EXPECT_EQ(sample.sync, 1u) << "audio is always a sync point";
+        }
+        EXPECT_EQ(starts, c.startsMs10);
+        EXPECT_EQ(durations, c.durationsMs10);
+        EXPECT_EQ(samples[0].bytes, Bytes(2, 0xAA));
 
-    std::vector<Sample> samples = file.All(0);
-    ASSERT_EQ(samples.size(), 7u);
-    EXPECT_EQ(Starts(samples),
-              (std::vector<int64_t>{1000000, 1100000, 1200000, 1300000, 1400000, 1500000, 1500000}));
-    // The last block has no block after it: its frames carry no duration.
-    EXPECT_EQ(Durations(samples), (std::vector<int64_t>{100000, 100000, 100000, 100000, 100000, 0, 0}));
-    for (const Sample& s : samples) {
-        EXPECT_EQ(s.sync, 1u) << "audio is always a sync point";
-    }
-    EXPECT_EQ(samples[0].bytes, Bytes(2, 0xAA));
-
-    // Past the end: 1, every time, with the record's reserved field still cleared.
-    for (int i = 0; i < 2; ++i) {
-        Sample end = file.Next(0);
-        EXPECT_EQ(end.status, ZOLVDMX_END_OF_TRACK);
-        EXPECT_EQ(end.reserved2, 0u);
-        EXPECT_EQ(end.end, end.start);
+        // Past the end: 1, every time, with the record's reserved field still cleared.
+        for (int i = 0; i < 2; ++i) {
+            Sample end = file.Next(0);
+            EXPECT_EQ(end.status, ZOLVDMX_END_OF_TRACK);
+            EXPECT_EQ(end.reserved2, 0u);
+        }
     }
 }
 
-TEST(SampleDelivery, VideoTimesFollowBlockTimecodesAndKeyFlagsAreTruthful)
+TEST(SampleDelivery, VideoFramesLastUntilTheNextInPresentationOrderAndKeyFlagsAreTruthful)
 {
-    // B-frame order (0, 80, 40, 120 ms), a SimpleBlock not flagged key, a
-    // BlockGroup with and without ReferenceBlock, and a negative relative
-    // timecode in a cluster at 5 ms.
+    // B-frame order without DefaultDuration: 0, 120, 40, 80, 240, 160, 200 ms.
+    // A SimpleBlock not flagged key, a BlockGroup with and without
+    // ReferenceBlock, and a second cluster at 205 ms with a negative relative
+    // timecode.
     Bytes video = mkv::Tracks({mkv::VideoTrack(1, "V_MPEG4/ISO/ASP", 16, 16)});
-    LoadedFile file(mkv::File({mkv::Info(), video,
-                               mkv::Cluster(0, {SimpleBlock(1, 0, kKey, {1}), SimpleBlock(1, 80, 0x00, {2}),
-                                                SimpleBlock(1, 40, 0x00, {3}), BlockGroup(1, 120, {4}, {-40}),
-                                                BlockGroup(1, 160, {5})}),
-                               mkv::Cluster(5, {SimpleBlock(1, -10, kKey, {6})})}));
+    LoadedFile file(mkv::File(
+        {mkv::Info(), video,
+         mkv::Cluster(0, {SimpleBlock(1, 0, kKey, {1}), SimpleBlock(1, 120, 0x00, {2}), SimpleBlock(1, 40, 0x00, {3}),
+                          BlockGroup(1, 80, {4}, {-40}), BlockGroup(1, 240, {5})}),
+         mkv::Cluster(205, {SimpleBlock(1, -45, 0x00, {6}), SimpleBlock(1, -5, 0x00, {7})})}));
     std::vector<Sample> samples = file.All(0);
-    ASSERT_EQ(samples.size(), 6u);
-    EXPECT_EQ(Starts(samples), (std::vector<int64_t>{0, 800000, 400000, 1200000, 1600000, -50000}));
-    EXPECT_EQ(Durations(samples), (std::vector<int64_t>{800000, -400000, 800000, 400000, -1650000, 0}));
+    ASSERT_EQ(samples.size(), 7u);
+    std::vector<int64_t> startsMs;
+    std::vector<int64_t> durationsMs;
     std::vector<uint32_t> sync;
     for (const Sample& s : samples) {
+        startsMs.push_back(s.start / 10000);
+        durationsMs.push_back((s.end - s.start) / 10000);
         sync.push_back(s.sync);
     }
-    EXPECT_EQ(sync, (std::vector<uint32_t>{1, 0, 0, 0, 1, 1}));
+    EXPECT_EQ(startsMs, (std::vector<int64_t>{0, 120, 40, 80, 240, 160, 200}));
+    // Each frame lasts until the next one shown, whether decoded before or
+    // after it; the last shown (240 ms) takes the duration of the frame before.
+    EXPECT_EQ(durationsMs, (std::vector<int64_t>{40, 40, 40, 40, 40, 40, 40}));
+    EXPECT_EQ(sync, (std::vector<uint32_t>{1, 0, 0, 0, 1, 0, 0}));
 }
 
 TEST(SampleDelivery, TwoTracksOfOneTypeNeverGetEachOthersFrames)
@@ -111,27 +127,42 @@ TEST(SampleDelivery, TwoTracksOfOneTypeNeverGetEachOthersFrames)
     EXPECT_EQ(file.Next(1).status, ZOLVDMX_END_OF_TRACK);
 }
 
-TEST(SampleDelivery, H264ConfigurationGoesFirstOncePerHandleThenFramesInStartCodeForm)
+TEST(SampleDelivery, EachH264TrackGetsItsConfigurationOnceThenFramesInItsOwnStartCodeForm)
 {
-    Bytes frame = {0x00, 0x00, 0x00, 0x02, 0x65, 0x88, 0x00, 0x00, 0x00, 0x01, 0x06};
+    // Track 1 with 4-byte NAL lengths, track 2 with 2-byte ones, track 3
+    // without avcC.
+    Bytes avcC2 = kAvcC;
+    avcC2[4] = 0xFD;
+    Bytes frame4 = {0x00, 0x00, 0x00, 0x02, 0x65, 0x88, 0x00, 0x00, 0x00, 0x01, 0x06};
+    Bytes frame2 = {0x00, 0x02, 0x65, 0x88, 0x00, 0x01, 0x06};
     Bytes tracks = mkv::Tracks({mkv::VideoTrack(1, "V_MPEG4/ISO/AVC", 64, 64, kAvcC),
-                                mkv::VideoTrack(2, "V_MPEG4/ISO/AVC", 64, 64, kAvcC),
+                                mkv::VideoTrack(2, "V_MPEG4/ISO/AVC", 64, 64, avcC2),
                                 mkv::VideoTrack(3, "V_MPEG4/ISO/AVC", 64, 64)});
-    LoadedFile file(mkv::File({mkv::Info(), tracks,
-                               mkv::Cluster(0, {SimpleBlock(1, 0, kKey, frame), SimpleBlock(2, 0, kKey, frame),
-                                                SimpleBlock(3, 0, kKey, frame)})}));
-    Sample config = file.Next(0);
-    EXPECT_EQ(config.status, ZOLVDMX_OK);
-    EXPECT_EQ(config.bytes, (Bytes{0, 0, 0, 1, 0x67, 0x42, 0x00, 0, 0, 0, 1, 0x68, 0xCE}));
-    EXPECT_EQ(config.start, 0);
-    EXPECT_EQ(config.end, 0);
-    EXPECT_EQ(config.sync, 1u);
-
-    // The frame: every NAL unit behind a start code.
-    EXPECT_EQ(file.Next(0).bytes, (Bytes{0, 0, 0, 1, 0x65, 0x88, 0, 0, 0, 1, 0x06}));
-    // The other AVC1 track gets no configuration of its own on this handle.
-    EXPECT_EQ(file.Next(1).bytes, (Bytes{0, 0, 0, 1, 0x65, 0x88, 0, 0, 0, 1, 0x06}));
+    Bytes bytes = mkv::File({mkv::Info(), tracks,
+                             mkv::Cluster(0, {SimpleBlock(1, 0, kKey, frame4), SimpleBlock(2, 0, kKey, frame2),
+                                              SimpleBlock(3, 0, kKey, frame4), SimpleBlock(1, 40, kKey, frame4),
+                                              SimpleBlock(2, 40, kKey, frame2)})});
+    const Bytes config = {0, 0, 0, 1, 0x67, 0x42, 0x00, 0, 0, 0, 1, 0x68, 0xCE};
+    const Bytes rewritten = {0, 0, 0, 1, 0x65, 0x88, 0, 0, 0, 1, 0x06};
+    for (int32_t track : {0, 1}) {
+        SCOPED_TRACE(track);
+        LoadedFile file(bytes); // the tracks share the video position: a handle each
+        Sample first = file.Next(track);
+        EXPECT_EQ(first.status, ZOLVDMX_OK);
+        EXPECT_EQ(first.bytes, config);
+        EXPECT_EQ(first.start, 0);
+        EXPECT_EQ(first.end, 0);
+        EXPECT_EQ(first.sync, 1u);
+        EXPECT_EQ(file.Next(track).bytes, rewritten);
+        // Not again after a seek.
+        int64_t result = 0;
+        ASSERT_EQ(file.Seek(track, 0, result), ZOLVDMX_OK);
+        EXPECT_EQ(file.Next(track).bytes, rewritten);
+        EXPECT_EQ(file.Next(track).start, 400000);
+    }
+    LoadedFile file(bytes);
     EXPECT_EQ(file.Format(2).configSize, 0);
+    EXPECT_EQ(file.Next(2).bytes, Bytes{}) << "no length size: the frame cannot be rewritten";
 }
 
 TEST(SampleDelivery, AFrameThatCannotBeDeliveredIsReportedOnceAndPassedOver)

@@ -1,6 +1,11 @@
-// Seeking on files built element by element: through the Cues, by scanning
-// the clusters, the cache shared by audio and video, and the ends.
+// Seeking on files built like a muxer writes them: video lands on the latest
+// key frame at or before the request, audio on its own latest frame, the
+// time handed back is the start of the first frame delivered after it, and
+// the ends of the file are handled.
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
 
 #include "LoadedFile.h"
 #include "MatroskaBuilder.h"
@@ -9,201 +14,334 @@ using namespace ebml;
 
 namespace {
 
-constexpr int64_t kSecond = 10000000; // 100 ns units
+constexpr int64_t kMs = 10000; // 100 ns units per millisecond
+constexpr uint8_t kKey = 0x80;
+constexpr uint8_t kFixedLacing = 0x04;
 
-struct SeekFileLayout {
-    std::vector<int> clusterSeconds{0, 1, 2, 3, 4, 5};
-    std::vector<int> cueSeconds;  // cue points on the video track, at cluster starts
-    double durationMs = 6000.0;   // 0: no Duration element
-    size_t payload = 20;          // bytes per video frame
-    bool subtitles = false;
+// Video at 25 frames per second from `videoStartMs` (a key frame every
+// `keyEvery` frames), audio frames of 20 ms from 0 laced `audioLace` to a
+// block; a cluster per `clusterMs`, opened by the audio block when audio and
+// video start together (as ffmpeg writes them); a cue point per key frame.
+struct Layout {
+    int seconds = 12;
+    int videoStartMs = 20;
+    int keyEvery = 50; // 2 s GOPs
+    int clusterMs = 1000;
+    int audioLace = 1;
+    bool cues = true;
+    bool audioFirst = true;
+    size_t videoPayload = 4; // bytes per video frame, at least 4
+    double durationMs = -1;  // the Duration element: -1 the file's length, 0 none
 };
 
-// Each cluster: video at +0 (key), +250, +500, +750 ms; audio at +0 and +500 ms.
-// A video frame's first byte is its cluster's second, its second byte its quarter.
-Bytes BuildSeekFile(const SeekFileLayout& layout)
+// Frame labels: video 'V', index (2 bytes), key; audio 'A', index (2 bytes).
+Bytes VideoFrame(int index, bool key, size_t size)
 {
-    std::vector<Bytes> tracks{mkv::VideoTrack(1, "V_MPEG4/ISO/ASP", 64, 64), mkv::AudioTrack(2, "A_AC3")};
-    if (layout.subtitles) {
-        tracks.push_back(mkv::SubtitleTrack(3));
+    Bytes frame(size, 0);
+    frame[0] = 'V';
+    frame[1] = static_cast<uint8_t>(index >> 8);
+    frame[2] = static_cast<uint8_t>(index);
+    frame[3] = key ? 1 : 0;
+    return frame;
+}
+
+Bytes BuildFile(const Layout& layout)
+{
+    struct Block {
+        int timeMs;
+        bool audio;
+        Bytes element;
+    };
+    std::vector<Block> blocks;
+    const int endMs = layout.seconds * 1000;
+    for (int i = 0; layout.videoStartMs + 40 * i < endMs; ++i) {
+        bool key = i % layout.keyEvery == 0;
+        blocks.push_back({layout.videoStartMs + 40 * i, false, Bytes()});
+        blocks.back().element = VideoFrame(i, key, layout.videoPayload);
     }
-    // A SeekHead points at the Cues, which follow the clusters; its position
-    // field has a fixed width, so it is filled in once the layout is known.
-    std::vector<Bytes> children{mkv::SeekHeadFor(mkv::kCues, 0), mkv::Info(1000000, layout.durationMs),
-                                Master(mkv::kTracks, tracks)};
-    std::map<int, uint64_t> clusterOffset;
-    for (int second : layout.clusterSeconds) {
-        clusterOffset[second] = Cat(children).size();
-        std::vector<Bytes> blocks;
-        for (int quarter = 0; quarter < 4; ++quarter) {
-            Bytes frame(layout.payload, 0);
-            frame[0] = static_cast<uint8_t>(second);
-            frame[1] = static_cast<uint8_t>(quarter);
-            blocks.push_back(SimpleBlock(1, static_cast<int16_t>(quarter * 250), quarter == 0 ? 0x80 : 0x00, frame));
-            if (quarter % 2 == 0) {
-                blocks.push_back(SimpleBlock(2, static_cast<int16_t>(quarter * 250), 0x80, {0xA0, 0x01}));
+    for (int j = 0; 20 * j < endMs; j += layout.audioLace) {
+        int count = std::min(layout.audioLace, endMs / 20 - j);
+        Bytes payload;
+        if (count > 1) {
+            payload.push_back(static_cast<uint8_t>(count - 1)); // fixed-size lacing
+        }
+        for (int k = 0; k < count; ++k) {
+            payload.insert(payload.end(), {'A', static_cast<uint8_t>((j + k) >> 8), static_cast<uint8_t>(j + k)});
+        }
+        blocks.push_back({20 * j, true, payload});
+    }
+    std::stable_sort(blocks.begin(), blocks.end(), [&](const Block& a, const Block& b) {
+        if (a.timeMs != b.timeMs) {
+            return a.timeMs < b.timeMs;
+        }
+        return layout.audioFirst ? a.audio && !b.audio : !a.audio && b.audio;
+    });
+
+    Bytes video = mkv::TrackEntry(1, 1, "V_MPEG4/ISO/ASP",
+                                  {Master(mkv::kVideo, {UInt(mkv::kPixelWidth, 64), UInt(mkv::kPixelHeight, 64)}),
+                                   UInt(mkv::kDefaultDuration, 40000000)});
+    Bytes audio = mkv::TrackEntry(2, 2, "A_AC3",
+                                  {Master(mkv::kAudio, {Float64(mkv::kSamplingFrequency, 48000.0)}),
+                                   UInt(mkv::kDefaultDuration, 20000000)});
+    // The SeekHead's position field has a fixed width: filled in at the end.
+    double duration = layout.durationMs < 0 ? endMs : layout.durationMs;
+    std::vector<Bytes> children{mkv::SeekHeadFor(mkv::kCues, 0), mkv::Info(1000000, duration),
+                                Master(mkv::kTracks, {video, audio})};
+    std::vector<mkv::CueEntry> cues;
+    for (size_t first = 0; first < blocks.size();) {
+        int cluster = blocks[first].timeMs / layout.clusterMs;
+        int clusterTime = blocks[first].timeMs;
+        uint64_t offset = Cat(children).size();
+        std::vector<Bytes> elements;
+        size_t next = first;
+        for (; next < blocks.size() && blocks[next].timeMs / layout.clusterMs == cluster; ++next) {
+            const Block& b = blocks[next];
+            auto relative = static_cast<int16_t>(b.timeMs - clusterTime);
+            if (b.audio) {
+                bool laced = layout.audioLace > 1 && b.element.size() > 3;
+                elements.push_back(SimpleBlock(2, relative, laced ? kKey | kFixedLacing : kKey, b.element));
+            } else {
+                bool key = b.element[3] == 1;
+                elements.push_back(SimpleBlock(1, relative, key ? kKey : 0, b.element));
+                if (key) {
+                    cues.push_back({static_cast<uint64_t>(b.timeMs), 1, offset});
+                }
             }
         }
-        children.push_back(mkv::Cluster(static_cast<uint64_t>(second) * 1000, blocks));
+        children.push_back(mkv::Cluster(static_cast<uint64_t>(clusterTime), elements));
+        first = next;
     }
-    std::vector<mkv::CueEntry> cues;
-    for (int second : layout.cueSeconds) {
-        cues.push_back({static_cast<uint64_t>(second) * 1000, 1, clusterOffset.at(second)});
-    }
-    if (!cues.empty()) {
+    if (layout.cues) {
         children[0] = mkv::SeekHeadFor(mkv::kCues, Cat(children).size());
         children.push_back(mkv::Cues(cues));
     }
     return mkv::File(children);
 }
 
-// Seeks the track and answers the time handed back and the first frame's
-// (second, quarter) label, or (-1, -1) at the end of the track.
+// What a seek hands back and where the track then stands.
 struct Landing {
+    uint32_t status;
     int64_t result;
-    int second;
-    int quarter;
-    int64_t start;
+    uint32_t next;    // status of the next sample request
+    int64_t start;    // its start time
+    uint32_t sync;
+    char kind;        // 'V' or 'A'
+    int index;        // frame index from the label
 };
 
 Landing SeekAndRead(LoadedFile& file, int32_t track, int64_t time)
 {
-    int64_t result = 0;
-    EXPECT_EQ(file.Seek(track, time, result), ZOLVDMX_OK);
-    Sample next = file.Next(track);
-    if (next.status != ZOLVDMX_OK) {
-        return {result, -1, -1, 0};
+    Landing landing{};
+    landing.status = file.Seek(track, time, landing.result);
+    Sample sample = file.Next(track);
+    landing.next = sample.status;
+    if (sample.status == ZOLVDMX_OK && sample.bytes.size() >= 3) {
+        landing.start = sample.start;
+        landing.sync = sample.sync;
+        landing.kind = static_cast<char>(sample.bytes[0]);
+        landing.index = sample.bytes[1] << 8 | sample.bytes[2];
     }
-    return {result, next.bytes[0], next.bytes[1], next.start};
+    return landing;
+}
+
+// Checks that a video seek lands on the frame starting at `expectedMs`, a key
+// frame, and reports exactly its time.
+void ExpectVideoLanding(LoadedFile& file, const Layout& layout, int requestMs, int expectedMs)
+{
+    SCOPED_TRACE("video to " + std::to_string(requestMs) + " ms");
+    Landing at = SeekAndRead(file, 0, requestMs * kMs);
+    ASSERT_EQ(at.status, ZOLVDMX_OK);
+    ASSERT_EQ(at.next, ZOLVDMX_OK);
+    EXPECT_EQ(at.result, expectedMs * kMs);
+    EXPECT_EQ(at.start, at.result);
+    EXPECT_EQ(at.kind, 'V');
+    EXPECT_EQ(at.index, (expectedMs - layout.videoStartMs) / 40);
+    EXPECT_EQ(at.index % layout.keyEvery, 0) << "a key frame";
+    EXPECT_EQ(at.sync, 1u);
 }
 
 } // namespace
 
-TEST(Seeking, CuesChooseTheMasterKeyFrameAtOrBeforeTheRequestAndAudioReusesThePosition)
-{
-    SeekFileLayout layout;
-    layout.cueSeconds = {0, 2, 4};
-    LoadedFile file(BuildSeekFile(layout));
-
-    // 3.5 s: the 2 s cue point is visited (0 s is outside the 3 s window),
-    // the 4 s one ends the visits.
-    Landing at = SeekAndRead(file, 0, 35 * kSecond / 10);
-    EXPECT_EQ(at.result, 2 * kSecond);
-    EXPECT_EQ(at.second, 2);
-    EXPECT_EQ(at.quarter, 0);
-    EXPECT_EQ(at.start, at.result);
-
-    // Audio to the same time finds the cached position: it starts from the
-    // video's cluster, and the requested time comes back.
-    int64_t result = 0;
-    EXPECT_EQ(file.Seek(1, 35 * kSecond / 10, result), ZOLVDMX_OK);
-    EXPECT_EQ(result, 35 * kSecond / 10);
-    EXPECT_EQ(file.Next(1).start, 2 * kSecond);
-}
-
-TEST(Seeking, FallsBackToScanningWhenTheCuesOfferNothing)
+TEST(Seeking, VideoLandsOnTheLatestKeyFrameAtOrBeforeTheRequest)
 {
     struct Case {
-        const char* what;
-        std::vector<int> cues;
-        int64_t requested;
-        int landsOn; // second of the video key frame taken
+        int requestMs;
+        int expectedMs;
     };
-    const Case cases[] = {
-        // More than 3 s after the last cue point: the clusters are scanned.
-        {"past the last cue", {0, 1}, 42 * kSecond / 10, 5},
-        // No cues at all; a request exactly at a key frame lands on the next one.
-        {"no cues, exact time", {}, 2 * kSecond, 3},
-        {"no cues, between", {}, 21 * kSecond / 10, 3},
+    // Two-second GOPs from 20 ms in one-second clusters that open with audio.
+    Layout shortGop;
+    const std::vector<Case> shortCases = {
+        {4500, 4020},   // inside a GOP
+        {4020, 4020},   // exactly on a key frame
+        {4019, 2020},   // just before one
+        {11500, 10020}, // inside the last GOP
+        {12019, 10020}, // on the last frame, before its end
+        {10, 20},       // before the first key frame: the first key frame
     };
-    for (const Case& c : cases) {
-        SeekFileLayout layout;
-        layout.cueSeconds = c.cues;
-        LoadedFile file(BuildSeekFile(layout));
-        Landing at = SeekAndRead(file, 0, c.requested);
-        EXPECT_EQ(at.second, c.landsOn) << c.what;
-        EXPECT_EQ(at.quarter, 0) << c.what << ": a key frame";
-        EXPECT_EQ(at.result, c.landsOn * kSecond) << c.what;
-        EXPECT_EQ(at.start, at.result) << c.what;
+    // Ten-second GOPs (an encoder's default), each spanning ten clusters.
+    Layout longGop;
+    longGop.seconds = 25;
+    longGop.keyEvery = 250;
+    longGop.audioFirst = false;
+    const std::vector<Case> longCases = {{5000, 20}, {15000, 10020}, {24500, 20020}, {10020, 10020}, {10019, 20}};
+
+    for (bool cues : {true, false}) {
+        for (const auto& [layout, cases] : {std::pair{shortGop, shortCases}, std::pair{longGop, longCases}}) {
+            Layout l = layout;
+            l.cues = cues;
+            SCOPED_TRACE(std::string(cues ? "cues" : "no cues") + ", key every " + std::to_string(l.keyEvery));
+            LoadedFile file(BuildFile(l));
+            ASSERT_EQ(file.loadStatus, ZOLVDMX_OK);
+            for (const Case& c : cases) {
+                ExpectVideoLanding(file, l, c.requestMs, c.expectedMs);
+            }
+        }
     }
 }
 
-TEST(Seeking, AudioWithoutCuesTakesTheFirstBlockAfterTheRequest)
+TEST(Seeking, AudioLandsOnItsOwnLatestFrameEvenInsideALacedBlock)
 {
-    LoadedFile file(BuildSeekFile(SeekFileLayout{}));
-    // Audio blocks lie at every whole and half second: 2.5 s exactly is passed over.
-    Landing at = SeekAndRead(file, 1, 25 * kSecond / 10);
-    EXPECT_EQ(at.result, 3 * kSecond);
-    EXPECT_EQ(at.start, 3 * kSecond);
-}
+    Layout layout;
+    layout.audioLace = 8; // 160 ms blocks: 0, 160, ..., 960 (frames 960 to 1100), ...
+    LoadedFile file(BuildFile(layout));
 
-TEST(Seeking, StartAndEndOfTheFile)
-{
-    LoadedFile file(BuildSeekFile(SeekFileLayout{}));
-    file.All(0);
-
-    // The start: the first frame again, the requested time handed back.
-    Landing start = SeekAndRead(file, 0, -5);
-    EXPECT_EQ(start.result, -5);
-    EXPECT_EQ(start.second, 0);
-    EXPECT_EQ(start.quarter, 0);
-
-    // Past the end (at or above the duration times 10000): the track is left
-    // at its end, and so is a repeat of the same seek.
-    for (int i = 0; i < 2; ++i) {
-        Landing end = SeekAndRead(file, 0, 700000000000LL);
-        EXPECT_EQ(end.result, 700000000000LL);
-        EXPECT_EQ(end.second, -1);
+    struct Case {
+        int requestMs;
+        int expectedMs;
+    };
+    for (const Case& c : {Case{1050, 1040}, Case{1000, 1000}, Case{960, 960}, Case{1119, 1100}, Case{5, 0}}) {
+        SCOPED_TRACE("audio to " + std::to_string(c.requestMs) + " ms");
+        Landing at = SeekAndRead(file, 1, c.requestMs * kMs);
+        ASSERT_EQ(at.next, ZOLVDMX_OK);
+        EXPECT_EQ(at.result, c.expectedMs * kMs);
+        EXPECT_EQ(at.start, at.result);
+        EXPECT_EQ(at.kind, 'A');
+        EXPECT_EQ(at.index, c.expectedMs / 20);
     }
-    // Nothing of the track after the requested time: the end as well.
-    Landing late = SeekAndRead(file, 0, 59 * kSecond / 10);
-    EXPECT_EQ(late.result, 59 * kSecond / 10);
-    EXPECT_EQ(late.second, -1);
-    // And the first seek of the file to 0 starts over.
-    EXPECT_EQ(SeekAndRead(file, 0, 0).second, 0);
+
+    // Video first, then audio to the same time: each on its own frame.
+    ExpectVideoLanding(file, layout, 4500, 4020);
+    Landing audio = SeekAndRead(file, 1, 4500 * kMs);
+    EXPECT_EQ(audio.result, 4500 * kMs);
+    EXPECT_EQ(audio.index, 4500 / 20);
+    // The same seek again lands in the same place.
+    Landing again = SeekAndRead(file, 1, 4500 * kMs);
+    EXPECT_EQ(again.result, audio.result);
+    EXPECT_EQ(again.index, audio.index);
 }
 
-TEST(Seeking, AFileWithoutUsableDurationStillSeeks)
+TEST(Seeking, TheEndsOfTheTrack)
 {
-    // No Duration at all, or one so large that ten thousand times it leaves
-    // the 64-bit range: neither makes every seek "past the end".
+    Layout layout; // video frames 20 ms to 11980 ms (ending at 12020), audio 0 to 11980 ms (ending at 12000)
+    for (bool cues : {true, false}) {
+        layout.cues = cues;
+        LoadedFile file(BuildFile(layout));
+        SCOPED_TRACE(cues ? "cues" : "no cues");
+        file.All(0);
+
+        // At or past the end of the last frame: the track is left at its end
+        // and the requested time comes back.
+        for (auto [track, requestMs] : {std::pair{0, 12020}, std::pair{0, 600000000}, std::pair{1, 12000}}) {
+            Landing end = SeekAndRead(file, track, requestMs * kMs);
+            EXPECT_EQ(end.status, ZOLVDMX_OK);
+            EXPECT_EQ(end.result, requestMs * kMs);
+            EXPECT_EQ(end.next, ZOLVDMX_END_OF_TRACK) << track << " at " << requestMs;
+        }
+        // Just before the end of the last audio frame: that frame.
+        Landing last = SeekAndRead(file, 1, 11999 * kMs);
+        EXPECT_EQ(last.result, 11980 * kMs);
+        EXPECT_EQ(last.index, 11980 / 20);
+
+        // At or before 0: the first frame, whose time need not be 0.
+        for (int64_t request : {int64_t{0}, int64_t{-5}}) {
+            Landing start = SeekAndRead(file, 0, request);
+            EXPECT_EQ(start.result, 20 * kMs);
+            EXPECT_EQ(start.start, 20 * kMs);
+            EXPECT_EQ(start.index, 0);
+        }
+        EXPECT_EQ(SeekAndRead(file, 1, 0).result, 0);
+    }
+}
+
+TEST(Seeking, WithoutDurationOrWithAHugeOneStillSeeks)
+{
+    // Neither a missing Duration nor one whose 100-ns value leaves the 64-bit
+    // range changes where a seek lands.
     for (double duration : {0.0, 1e300}) {
-        SeekFileLayout layout;
+        Layout layout;
         layout.durationMs = duration;
-        LoadedFile file(BuildSeekFile(layout));
-        EXPECT_EQ(SeekAndRead(file, 0, 21 * kSecond / 10).second, 3) << duration;
+        LoadedFile file(BuildFile(layout));
+        ExpectVideoLanding(file, layout, 4500, 4020);
+        EXPECT_EQ(SeekAndRead(file, 0, 13000 * kMs).next, ZOLVDMX_END_OF_TRACK);
     }
+}
+
+TEST(Seeking, RepeatedSeeksInALongGopReadLittle)
+{
+    Layout layout;
+    layout.seconds = 25;
+    layout.keyEvery = 250;
+    layout.cues = false;
+    layout.videoPayload = 2000;
+    LoadedFile file(BuildFile(layout), false);
+
+    file.host.bytesDelivered = 0;
+    ExpectVideoLanding(file, layout, 8500, 20);
+    int64_t first = file.host.bytesDelivered;
+    // The key frames of the clusters listed by the first seek are known: the
+    // second lists only the clusters around its own request.
+    file.host.bytesDelivered = 0;
+    ExpectVideoLanding(file, layout, 9500, 20);
+    EXPECT_LT(file.host.bytesDelivered * 3, first);
 }
 
 TEST(Seeking, OnlyVideoAndAudioTracksSeek)
 {
-    SeekFileLayout layout;
-    layout.subtitles = true;
-    LoadedFile file(BuildSeekFile(layout));
+    Bytes tracks = mkv::Tracks({mkv::VideoTrack(1, "V_MPEG4/ISO/ASP", 64, 64), mkv::SubtitleTrack(3)});
+    LoadedFile file(mkv::File({mkv::Info(), tracks, mkv::Cluster(0, {SimpleBlock(1, 0, kKey, Bytes(4, 0))})}));
     int64_t result = 0;
-    EXPECT_EQ(file.Seek(2, 12345, result), ZOLVDMX_E_FAIL);
+    EXPECT_EQ(file.Seek(1, 12345, result), ZOLVDMX_E_FAIL);
     EXPECT_EQ(result, 12345);
 }
 
 TEST(Seeking, ReachesClustersBeyondThoseIndexedAtLoadReadingOnlyBlockHeaders)
 {
-    SeekFileLayout layout;
-    layout.clusterSeconds.clear();
-    for (int s = 0; s < 100; ++s) {
-        layout.clusterSeconds.push_back(s);
-    }
-    layout.durationMs = 100000.0;
-    layout.payload = 4000;
-    for (bool withCues : {true, false}) {
-        layout.cueSeconds = withCues ? std::vector<int>{0, 20, 40, 60, 80} : std::vector<int>{};
-        LoadedFile file(BuildSeekFile(layout));
+    Layout layout;
+    layout.seconds = 100;
+    layout.videoPayload = 4000;
+    for (bool cues : {true, false}) {
+        layout.cues = cues;
+        LoadedFile file(BuildFile(layout), false);
         file.host.bytesDelivered = 0;
         int64_t result = 0;
-        ASSERT_EQ(file.Seek(0, 815 * kSecond / 10, result), ZOLVDMX_OK);
-        // Far less than one frame per cluster examined.
-        EXPECT_LT(file.host.bytesDelivered, 4000) << (withCues ? "cues" : "scan");
-        Sample next = file.Next(0);
-        EXPECT_EQ(next.start, result);
-        EXPECT_EQ(next.bytes[0], withCues ? 80 : 82);
+        ASSERT_EQ(file.Seek(0, 81500 * kMs, result), ZOLVDMX_OK);
+        EXPECT_EQ(result, 80020 * kMs);
+        // Less than one video frame per cluster between the key frame and
+        // the request.
+        EXPECT_LT(file.host.bytesDelivered, 4000) << (cues ? "cues" : "scan");
     }
+}
+
+TEST(Seeking, ADamagedClusterLosesOnlyItsOwnFrames)
+{
+    Layout layout;
+    Bytes bytes = BuildFile(layout);
+    // Overwrite the ID and size of the cluster that starts at 5 s.
+    Bytes clusterId = {0x1F, 0x43, 0xB6, 0x75};
+    auto at = bytes.begin();
+    for (int found = 0; found < 6; ++found) {
+        at = std::search(at + (found > 0 ? 1 : 0), bytes.end(), clusterId.begin(), clusterId.end());
+        ASSERT_NE(at, bytes.end());
+    }
+    std::fill(at, at + 6, 0xFF);
+
+    LoadedFile file(bytes);
+    std::vector<Sample> video = file.All(0);
+    // 300 frames, less the 25 of the damaged second.
+    ASSERT_EQ(video.size(), 275u);
+    EXPECT_EQ(video[124].start, 4980 * kMs);
+    EXPECT_EQ(video[125].start, 6020 * kMs);
+    // The Cues still lead to the clusters after the damage.
+    ExpectVideoLanding(file, layout, 8500, 8020);
+    ExpectVideoLanding(file, layout, 5500, 4020);
 }

@@ -150,6 +150,44 @@ TEST(SegmentWalk, ResynchronisesOnTheNextClusterAfterGarbage)
     }
 }
 
+TEST(SegmentWalk, GoesOnAtTheNextSoundClusterAfterADamagedClusterHeader)
+{
+    // Three clusters with 8-byte size fields; the middle one is damaged in
+    // its header or its first child. The walk records the first and the
+    // last, at their positions.
+    auto cluster = [](uint64_t time, uint8_t fill) {
+        return Master(mkv::kCluster, {UInt(mkv::kTimecode, time), SimpleBlock(1, 0, 0x80, Bytes(40, fill))}, 8);
+    };
+    Bytes first = cluster(0, 1);
+    Bytes middle = cluster(10, 2);
+    Bytes last = cluster(20, 3);
+    struct Case {
+        const char* what;
+        size_t at;    // offset of the damage in the middle cluster
+        Bytes bytes;  // what overwrites it
+        size_t found; // clusters recorded
+    };
+    const Case cases[] = {
+        {"ID zeroed", 0, {0, 0, 0, 0}, 2},
+        {"ID turned into an unknown element with a size past the end", 0, {0x1F, 0x43, 0xB6, 0x76, 0x10}, 2},
+        {"size past the end of the file", 4, {0x01, 0x40, 0, 0, 0, 0, 0, 0}, 3},
+        {"first child garbage", 12, {0x00, 0x00}, 2},
+    };
+    for (const Case& c : cases) {
+        Bytes damaged = middle;
+        std::copy(c.bytes.begin(), c.bytes.end(), damaged.begin() + static_cast<std::ptrdiff_t>(c.at));
+        Parsed p(mkv::File({mkv::Info(), first, damaged, last}));
+        std::vector<int64_t> positions = p.ClusterPositions();
+        ASSERT_EQ(positions.size(), c.found) << c.what;
+        size_t lastAt = mkv::SegmentDataOffset() + mkv::Info().size() + first.size() + middle.size();
+        EXPECT_EQ(positions.back(), static_cast<int64_t>(lastAt)) << c.what;
+        if (c.found == 3) {
+            // A size past the end: the cluster ends where the next one starts.
+            EXPECT_EQ(p.Segment().clusters[1]->DeclaredEnd(), static_cast<int64_t>(lastAt)) << c.what;
+        }
+    }
+}
+
 TEST(SegmentWalk, PassesOverElementsItDoesNotKnowInsideTheSegment)
 {
     // An unknown element, a SignatureSlot, Tags and Void between clusters.

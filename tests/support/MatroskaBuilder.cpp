@@ -48,6 +48,13 @@ Bytes SubtitleTrack(uint64_t number, const std::string& codecId)
     return Master(kTrackEntry, {UInt(kTrackNumber, number), UInt(kTrackType, 17), Str(kCodecId, codecId)});
 }
 
+Bytes TrackEntry(uint64_t number, uint64_t type, const std::string& codecId, const std::vector<Bytes>& more)
+{
+    std::vector<Bytes> children{UInt(kTrackNumber, number), UInt(kTrackType, type), Str(kCodecId, codecId)};
+    children.insert(children.end(), more.begin(), more.end());
+    return Master(kTrackEntry, children);
+}
+
 Bytes Tracks(std::initializer_list<Bytes> entries)
 {
     return Master(kTracks, std::vector<Bytes>(entries));

@@ -24,6 +24,7 @@ enum : uint32_t {
     kTrackEntry = 0xAE,
     kTrackNumber = 0xD7,
     kTrackType = 0x83,
+    kDefaultDuration = 0x23E383,
     kCodecId = 0x86,
     kCodecPrivate = 0x63A2,
     kVideo = 0xE0,
@@ -38,6 +39,7 @@ enum : uint32_t {
     kBlock = 0xA1,
     kSimpleBlock = 0xA3,
     kReferenceBlock = 0xFB,
+    kBlockDuration = 0x9B,
     kCues = 0x1C53BB6B,
     kCuePoint = 0xBB,
     kCueTime = 0xB3,
@@ -54,6 +56,8 @@ Bytes VideoTrack(uint64_t number, const std::string& codecId, uint32_t width = 3
 Bytes AudioTrack(uint64_t number, const std::string& codecId, double frequency = 48000.0, uint32_t channels = 2,
                  const Bytes& codecPrivate = {});
 Bytes SubtitleTrack(uint64_t number, const std::string& codecId = "S_TEXT/UTF8");
+// A TrackEntry of any type with further children (settings, DefaultDuration, ...).
+Bytes TrackEntry(uint64_t number, uint64_t type, const std::string& codecId, const std::vector<Bytes>& more);
 Bytes Tracks(std::initializer_list<Bytes> entries);
 Bytes Cluster(uint64_t timecode, const std::vector<Bytes>& blocks);
 // One cue point per (time, track, cluster offset relative to the Segment data).

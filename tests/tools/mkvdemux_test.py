@@ -56,16 +56,25 @@ def read_table(name, suffix):
         return list(csv.DictReader(table, delimiter="\t"))
 
 
-def read_h264_config(name):
-    with open(os.path.join(DATA, name + ".h264config.hex")) as table:
-        values = dict(line.rstrip("\n").split("\t") for line in table.readlines()[1:])
-    return int(values["track_index"]), bytes.fromhex(values["config"])
+def read_configs(name):
+    """The decoder configuration of each H.264 or HEVC track of a file, by track index."""
+    configs, track = {}, None
+    path = os.path.join(DATA, name + ".config.hex")
+    if not os.path.exists(path):
+        return configs
+    with open(path) as table:
+        for key, value in (line.rstrip("\n").split("\t") for line in table.readlines()[1:]):
+            if key == "track_index":
+                track = int(value)
+            elif key == "config":
+                configs[track] = bytes.fromhex(value)
+    return configs
 
 
 def packet_rows(name):
     """The expected frames of each track, in delivery order."""
     rows = {}
-    for row in read_table(name, ".packets.tsv"):
+    for row in read_table(name, ".frames.tsv"):
         rows.setdefault(int(row["track_index"]), []).append(row)
     return rows
 
@@ -106,7 +115,7 @@ class Info(unittest.TestCase):
             # Frames per 1000 s from DefaultDuration (no file has FrameRate).
             self.assertEqual(track["frame_rate"], 10**12 // int(row["default_duration_ns"]))
             if code == "AVC1":
-                _, config = read_h264_config(name)
+                config = read_configs(name)[int(row["index"])]
                 self.assertEqual(track["codec_private_size"], private_size)
                 self.assertEqual(bytes.fromhex(track["config"]), config)
             elif code == "MP4V":  # the VOL header, twice
@@ -180,13 +189,13 @@ class Packets(unittest.TestCase):
                 self.assertEqual(sorted(listed), sorted(expected))  # no subtitle track
                 types = {int(r["index"]): TYPES[int(r["track_type"])] for r in read_table(name, ".tracks.tsv")}
                 for track, rows in expected.items():
-                    self.check_track(name, types[track], listed[track], rows)
+                    self.check_track(name, track, types[track], listed[track], rows)
 
-    def check_track(self, name, kind, packets, rows):
-        if name.startswith("h264") and kind == "video":
+    def check_track(self, name, track, kind, packets, rows):
+        config_bytes = read_configs(name).get(track)
+        if config_bytes is not None:
             # The parameter sets come first, as a sample of their own.
             config = packets.pop(0)
-            _, config_bytes = read_h264_config(name)
             self.assertEqual(config["kind"], "config")
             self.assertEqual(config["size"], len(config_bytes))
             self.assertEqual(config["md5"], hashlib.md5(config_bytes).hexdigest())
@@ -195,19 +204,13 @@ class Packets(unittest.TestCase):
         for i, (packet, row) in enumerate(zip(packets, rows)):
             start = int(row["start_100ns"])
             self.assertEqual(packet["kind"], "frame")
-            self.assertEqual((packet["start_100ns"], packet["size"], packet["md5"]),
-                             (start, int(row["size"]), row["md5"]), f"sample {i}")
+            self.assertEqual((packet["start_100ns"], packet["end_100ns"], packet["size"], packet["md5"]),
+                             (start, int(row["end_100ns"]), int(row["size"]), row["md5"]), f"sample {i}")
             self.assertEqual(packet["start"], start / 1e7)
             if kind == "video":
                 self.assertEqual(packet["sync"], row["key"] == "1" or start == 0, f"sample {i}")
             else:
                 self.assertTrue(packet["sync"])
-        if kind == "audio":
-            # Audio is stored in presentation order: each frame ends where
-            # the next starts, and the last has no duration.
-            ends = [p["end_100ns"] for p in packets]
-            self.assertEqual(ends[:-1], [p["start_100ns"] for p in packets[1:]])
-            self.assertEqual(ends[-1], packets[-1]["start_100ns"])
 
     def test_one_track_and_the_text_table_list_the_same_samples(self):
         every = tool_json("packets", "--json", "--md5", mkv("mpeg4_mp3"))["packets"]
@@ -220,41 +223,44 @@ class Packets(unittest.TestCase):
         self.assertTrue(lines[0].split()[0] == "track" and lines[0].split()[-1] == "md5")
         rows = packet_rows("h264_aac")
         self.assertEqual(len(lines), 1 + 1 + len(rows[0]) + len(rows[1]))  # heading, config, frames
-        self.assertEqual(lines[1].split()[-2:], ["config", hashlib.md5(read_h264_config("h264_aac")[1]).hexdigest()])
+        self.assertEqual(lines[1].split()[-2:], ["config", hashlib.md5(read_configs("h264_aac")[0]).hexdigest()])
         first = rows[0][0]
         self.assertEqual(lines[2].split(),
-                         ["0", "0.0000000", "0", "0.1200000", "1200000", first["size"], "1", "frame", first["md5"]])
+                         ["0", "0.0000000", "0", "0.0400000", "400000", first["size"], "1", "frame", first["md5"]])
 
 
-def expected_seek(name, track_number, seconds):
-    """The time a cue-based seek lands on: the first block of the cluster
-    that the latest cue point of the track at or before the time names."""
-    clusters = {int(r["cluster_index"]): int(r["time_100ns"]) for r in read_table(name, ".clusters.tsv")}
-    cues = [r for r in read_table(name, ".cues.tsv")
-            if int(r["track_number"]) == track_number and int(r["cue_time_100ns"]) <= seconds * 10**7]
-    return clusters[int(cues[-1]["cluster_index"])]
+def expected_seek(name, track, seconds):
+    """Where a seek lands: for video the latest key frame at or before the
+    time, for audio the latest frame; the row index in the track's frames."""
+    rows = packet_rows(name)[track]
+    video = int(read_table(name, ".tracks.tsv")[track]["track_type"]) == 1
+    time = round(seconds * 10**7)
+    suitable = [i for i, r in enumerate(rows) if not video or r["key"] == "1"]
+    before = [i for i in suitable if int(rows[i]["start_100ns"]) <= time]
+    return max(before, key=lambda i: int(rows[i]["start_100ns"])) if before else suitable[0]
 
 
 class Seek(unittest.TestCase):
-    def test_lands_on_the_cued_cluster_and_lists_the_samples_from_there(self):
-        # file, track index, track number, seconds
-        cases = [("h264_aac", 0, 1, "1.5"), ("h264_aac", 0, 1, "0.5"), ("h264_aac_manyclusters", 0, 1, "3.5"),
-                 ("ac3_only", 0, 1, "1")]
-        for name, track, number, seconds in cases:
+    def test_lands_on_the_latest_suitable_frame_and_lists_the_samples_from_there(self):
+        # file, track index, seconds: inside GOPs, on a key frame, in a GOP of ten seconds
+        cases = [("h264_aac", 0, "1.5"), ("h264_aac", 0, "0.5"), ("h264_aac_manyclusters", 0, "3.5"),
+                 ("ac3_only", 0, "1"), ("h264_aac", 1, "1.5"), ("ffmpeg_gop2s", 0, "0:04.021"),
+                 ("x264_default_gop", 0, "15")]
+        for name, track, seconds in cases:
             with self.subTest(file=name, time=seconds):
                 result = run_tool("seek", mkv(name), "--track", track, "--time", seconds, "--count", 3)
                 self.assertEqual(result.returncode, 0, result.stderr.decode())
                 lines = result.stdout.decode().splitlines()
-                landed = expected_seek(name, number, float(seconds))
-                self.assertIn("status 0x00000000 (ok)", lines[0])
-                self.assertTrue(lines[0].endswith(f"({landed})"), lines[0])
-                samples = [line.split() for line in lines[2:]]
-                if name.startswith("h264"):  # a fresh handle hands out the parameter sets first
-                    self.assertEqual(samples.pop(0)[-1], "config")
+                clock = [float(part) for part in seconds.split(":")]
+                first = expected_seek(name, track, clock[-1] + 60 * sum(clock[:-1]))
                 rows = packet_rows(name)[track]
-                first = [int(r["start_100ns"]) for r in rows].index(landed)
-                self.assertEqual([(int(s[2]), s[5]) for s in samples],
-                                 [(int(r["start_100ns"]), r["size"]) for r in rows[first:first + 3]])
+                self.assertIn("status 0x00000000 (ok)", lines[0])
+                self.assertTrue(lines[0].endswith(f"({rows[first]['start_100ns']})"), lines[0])
+                samples = [line.split() for line in lines[2:]]
+                if track in read_configs(name):  # a fresh handle hands out the parameter sets first
+                    self.assertEqual(samples.pop(0)[-1], "config")
+                self.assertEqual([(s[2], s[5]) for s in samples],
+                                 [(r["start_100ns"], r["size"]) for r in rows[first:first + 3]])
 
 
 def parse_adts(stream):
@@ -289,7 +295,7 @@ class Extract(ExtractCase):
     def test_h264_is_the_configuration_then_every_frame_and_aac_gets_adts_headers(self):
         for name in ["h264_aac", "h264_aac_manyclusters"]:
             with self.subTest(file=name):
-                track, config = read_h264_config(name)
+                track, config = next(iter(read_configs(name).items()))
                 stream, _ = self.extract(name, track)
                 rows = packet_rows(name)[track]
                 self.assertTrue(stream.startswith(config))
