@@ -5,6 +5,8 @@
 #include <benchmark/benchmark.h>
 
 #include <cstring>
+#include <map>
+#include <memory>
 #include <unistd.h>
 
 #include "MatroskaBuilder.h"
@@ -17,9 +19,11 @@ using namespace ebml;
 
 constexpr int64_t kSecond = 10000000;
 
-// Clusters of one second: 25 video frames of 2 KB (a key frame first) and
-// 47 AAC-sized audio frames of 300 bytes, with Cues on every cluster.
-Bytes SyntheticFile(int seconds)
+// Clusters of one second: 25 video frames of 2 KB and 47 AAC-sized audio
+// frames of 300 bytes. A key frame every `keyEvery` video frames (each
+// cluster by default; 250 is an encoder's default ten-second GOP), with a
+// cue point on every key frame.
+Bytes SyntheticFile(int seconds, int keyEvery = 25)
 {
     std::vector<Bytes> children{mkv::SeekHeadFor(mkv::kCues, 0), mkv::Info(1000000, seconds * 1000.0),
                                 mkv::Tracks({mkv::VideoTrack(1, "V_MPEG4/ISO/ASP", 320, 240),
@@ -27,11 +31,14 @@ Bytes SyntheticFile(int seconds)
     std::vector<mkv::CueEntry> cues;
     uint64_t offset = Cat(children).size();
     for (int s = 0; s < seconds; ++s) {
-        cues.push_back({static_cast<uint64_t>(s) * 1000, 1, offset});
+        if ((s * 25) % keyEvery == 0) {
+            cues.push_back({static_cast<uint64_t>(s) * 1000, 1, offset});
+        }
         std::vector<Bytes> blocks;
         for (int v = 0, a = 0; v < 25 || a < 47;) {
             if (v < 25 && (a >= 47 || v * 40 <= a * 21)) {
-                blocks.push_back(SimpleBlock(1, static_cast<int16_t>(v * 40), v == 0 ? 0x80 : 0x00, Bytes(2048, 1)));
+                bool key = (s * 25 + v) % keyEvery == 0;
+                blocks.push_back(SimpleBlock(1, static_cast<int16_t>(v * 40), key ? 0x80 : 0x00, Bytes(2048, 1)));
                 ++v;
             } else {
                 blocks.push_back(SimpleBlock(2, static_cast<int16_t>(a * 21), 0x80, Bytes(300, 2)));
@@ -83,12 +90,12 @@ struct Handle {
     ZOLVDMX_HANDLE_T* handle = nullptr;
 };
 
-MemoryReader& HostFor(int seconds)
+MemoryReader& HostFor(int seconds, int keyEvery = 25)
 {
-    static std::map<int, std::unique_ptr<MemoryReader>> hosts;
-    auto& host = hosts[seconds];
+    static std::map<std::pair<int, int>, std::unique_ptr<MemoryReader>> hosts;
+    auto& host = hosts[{seconds, keyEvery}];
     if (!host) {
-        host = std::make_unique<MemoryReader>(SyntheticFile(seconds));
+        host = std::make_unique<MemoryReader>(SyntheticFile(seconds, keyEvery));
         host->logging = false;
     }
     return *host;
@@ -166,6 +173,53 @@ void BM_Seek(benchmark::State& state)
     state.counters["read_KB_per_seek"] = static_cast<double>(bytes) / 1024 / static_cast<double>(state.iterations());
 }
 BENCHMARK(BM_Seek)->Args({600, 1})->Args({600, 0})->Unit(benchmark::kMicrosecond);
+
+// Seeks of the video and then the audio track to one time in a 10-minute
+// file with ten-second GOPs spanning ten clusters, with or without Cues: on
+// one handle (later seeks profit from what earlier ones listed) and on a
+// fresh handle each time.
+void BM_SeekLongGop(benchmark::State& state)
+{
+    bool withCues = state.range(0) != 0;
+    bool fresh = state.range(1) != 0;
+    const int seconds = 600;
+    MemoryReader& host = HostFor(seconds, 250);
+    auto loaded = std::make_unique<Handle>(host);
+    int64_t target = 1;
+    int64_t calls = 0;
+    int64_t bytes = 0;
+    int64_t seeks = 0;
+    for (auto _ : state) {
+        if (fresh) {
+            state.PauseTiming();
+            loaded = std::make_unique<Handle>(host);
+            state.ResumeTiming();
+        }
+        if (!withCues) {
+            loaded->handle->demux->matroska.segments[0]->cueList.clear();
+        }
+        target = (target * 7919) % (static_cast<int64_t>(seconds - 1) * kSecond) + 1;
+        host.callCount = 0;
+        host.bytesDelivered = 0;
+        for (int32_t track : {0, 1}) {
+            int64_t result = 0;
+            API_ZOLVDMX_Seek(loaded->handle, track, target, &result);
+            benchmark::DoNotOptimize(result);
+            ++seeks;
+        }
+        calls += host.callCount;
+        bytes += host.bytesDelivered;
+    }
+    state.counters["reader_calls_per_seek"] = static_cast<double>(calls) / static_cast<double>(seeks);
+    state.counters["read_KB_per_seek"] = static_cast<double>(bytes) / 1024 / static_cast<double>(seeks);
+}
+BENCHMARK(BM_SeekLongGop)
+    ->ArgNames({"cues", "fresh"})
+    ->Args({1, 0})
+    ->Args({0, 0})
+    ->Args({1, 1})
+    ->Args({0, 1})
+    ->Unit(benchmark::kMicrosecond);
 
 } // namespace
 
