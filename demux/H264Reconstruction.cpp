@@ -1,43 +1,60 @@
-// Rewrites an H.264 frame from length-prefixed NAL units to start-code form.
+// Rewrites an H.264 frame from length-prefixed NAL units to start-code form,
+// in the host's buffer the frame was read into.
 #include "KelmMKVDemux.h"
 
 #include <algorithm>
 #include <cstring>
 
-bool KelmMKVDemux::ReconstructH264Sample(int32_t& size, unsigned char* dest, int32_t capacity,
-                                         const EBMLBinary* frame, int32_t lengthSizeMinusOne)
+bool KelmMKVDemux::ReconstructH264Sample(int32_t& size, unsigned char* dest, int32_t capacity, int32_t inputOffset,
+                                         int32_t inputLength, int32_t lengthSizeMinusOne)
 {
     static const uint8_t kStartCode[4] = {0, 0, 0, 1};
     size = 0;
-    if (lengthSizeMinusOne < 0 || lengthSizeMinusOne > 3) {
+    if (lengthSizeMinusOne < 0 || lengthSizeMinusOne > 3 || inputOffset < 0 || inputLength < 0 ||
+        inputOffset > capacity - inputLength) {
         return false;
     }
     const uint64_t limit = static_cast<uint64_t>(std::min(capacity, kH264OutputLimit));
-    const uint8_t* in = frame->GetData();
-    const uint64_t n = static_cast<uint64_t>(std::max(frame->GetLength(), 0));
+    const uint8_t* in = dest + inputOffset;
+    const uint64_t n = static_cast<uint64_t>(inputLength);
     const uint64_t lengthSize = static_cast<uint64_t>(lengthSizeMinusOne) + 1;
-    uint64_t i = 0;
-    uint64_t o = 0;
-    while (i + lengthSize < n) {
+    auto unitLength = [&](uint64_t at) {
         uint64_t unit = 0;
         for (uint64_t k = 0; k < lengthSize; ++k) {
-            unit = (unit << 8) | in[i + k];
+            unit = (unit << 8) | in[at + k];
         }
+        return unit;
+    };
+
+    // First the layout: every unit inside the frame, the output inside the
+    // limit. Trailing bytes too short for a length and a byte are dropped.
+    uint64_t units = 0;
+    uint64_t output = 0;
+    for (uint64_t i = 0; i + lengthSize < n;) {
+        uint64_t unit = unitLength(i);
         i += lengthSize;
-        if (o + 4 > limit) {
-            size = static_cast<int32_t>(o);
-            return false;
+        if (unit > n - i) {
+            return false; // the unit runs past the frame
         }
-        std::memcpy(dest + o, kStartCode, 4);
-        o += 4;
-        if (o + unit > limit || i + unit > n) {
-            // Too large for the output, or the unit runs past the frame.
-            size = static_cast<int32_t>(o);
-            return false;
-        }
-        std::memcpy(dest + o, in + i, static_cast<size_t>(unit));
         i += unit;
-        o += unit;
+        output += 4 + unit;
+        units += 1;
+    }
+    // Start codes longer than the lengths they replace make the output grow:
+    // the frame then lies at the end of the buffer, and a unit's output must
+    // never reach input not yet read.
+    if (output > limit || (units > 0 && (units - 1) * (4 - lengthSize) > static_cast<uint64_t>(inputOffset))) {
+        return false;
+    }
+
+    uint64_t o = 0;
+    for (uint64_t i = 0; i + lengthSize < n;) {
+        uint64_t unit = unitLength(i);
+        i += lengthSize;
+        std::memmove(dest + o + 4, in + i, static_cast<size_t>(unit));
+        std::memcpy(dest + o, kStartCode, 4);
+        i += unit;
+        o += 4 + unit;
     }
     size = static_cast<int32_t>(o);
     return true;

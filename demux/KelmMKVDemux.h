@@ -17,7 +17,6 @@
 #include "matroska/Matroska.h"
 #include "zolvdmx.h"
 
-class EBMLBinary;
 class EBMLBlock;
 class EBMLBlockGroup;
 class EBMLCluster;
@@ -134,8 +133,12 @@ public:
     // Moves the track's cursor onto the next block of the track that has
     // frames, splits it and works out its frames' times: 0, or 1 at the end.
     uint32_t FindSamples(int32_t track);
-    bool ReconstructH264Sample(int32_t& size, unsigned char* dest, int32_t capacity, const EBMLBinary* frame,
-                               int32_t lengthSizeMinusOne);
+    // Rewrites the frame of `inputLength` bytes read into dest + inputOffset
+    // (0 for 4-byte lengths, else the end of the buffer) to start-code form
+    // from dest on; false (nothing usable) when a unit runs past the frame
+    // or the output past `capacity`.
+    bool ReconstructH264Sample(int32_t& size, unsigned char* dest, int32_t capacity, int32_t inputOffset,
+                               int32_t inputLength, int32_t lengthSizeMinusOne);
 
     // Seeking.
     uint32_t DemuxSeek(int32_t track, int64_t& time);
@@ -185,9 +188,17 @@ private:
     std::vector<EBMLCluster*> listedClusters; // clusters whose block lists are held
 
     // Sample delivery helpers (SampleDelivery.cpp).
-    // Reads a block's payload through the cursor's reader and splits it;
-    // false when it yields no frame (bytes missing, bad lace header).
+    // Reads a block's block and lace headers through the cursor's reader and
+    // lays out its frames; false when it yields no frame (bytes missing, bad
+    // lace header).
     bool SplitBlock(CBitStreamParser* parser, EBMLBlock& block);
+    // Copies `count` bytes at `position` of the source into dest; the count
+    // that arrived.
+    static int32_t ReadAt(CBitStreamParser* parser, int64_t position, int32_t count, uint8_t* dest);
+    // Writes the next frame of the cursor's block into dest: false when it
+    // does not fit or cannot be read or rewritten.
+    bool DeliverFrame(const _tagMKVTrackIndexMeta& record, _tagMKVReadCursor& cursor, unsigned char* dest,
+                      int32_t capacity, int32_t& size);
     // Times of the frames of the block at `at`: frame k starts at
     // time + k * span / divisor. `earlier` holds the times of the track's
     // blocks just before it; `previousDuration` is the last resort.
@@ -212,7 +223,7 @@ private:
     // Leaves the cursor after the last block: the next sample request ends.
     void PlaceCursorAtEnd(_tagMKVReadCursor& cursor);
 
-    std::vector<uint8_t> scratch; // one block's payload, reused across blocks
+    std::vector<uint8_t> laceHead; // a block's block and lace headers, reused across blocks
     bool loaded = false;
 };
 

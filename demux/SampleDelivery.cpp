@@ -22,6 +22,9 @@ constexpr uint32_t kFourCcAvc1 = 0x31435641u;
 // Following blocks of a track searched for the next frame in presentation
 // order: more than any decoder reorders.
 constexpr int32_t kPresentationLookAhead = 16;
+// Bytes read first for a block's block and lace headers: enough for any
+// but very long lace headers, which ask for more.
+constexpr int32_t kLaceHeadBytes = 256;
 // Clusters starting more than this after a block (100 ns units, 30 s) are
 // not searched for the block's successor: a track that pauses or ends must
 // not make one frame read the rest of the file.
@@ -82,20 +85,67 @@ bool KelmMKVDemux::IsKeyFrame(const EBMLBlockGroup& group, const EBMLBlock& bloc
     return block.simple ? block.keyFrame : (block.keyFrame || group.IsKeyGroup());
 }
 
+int32_t KelmMKVDemux::ReadAt(CBitStreamParser* parser, int64_t position, int32_t count, uint8_t* dest)
+{
+    parser->Seek(position, 0);
+    if (count <= 0) {
+        return 0;
+    }
+    parser->GetBytes(count, dest);
+    int64_t arrived = parser->Tell() - position;
+    return arrived < 0 ? 0 : static_cast<int32_t>(std::min<int64_t>(arrived, count));
+}
+
 bool KelmMKVDemux::SplitBlock(CBitStreamParser* parser, EBMLBlock& block)
 {
-    uint32_t size = static_cast<uint32_t>(block.dataSize);
-    if (scratch.size() < size) {
-        scratch.resize(size);
+    // The headers are a few bytes; a long Xiph or EBML lace header asks for
+    // more, up to the whole payload.
+    const uint64_t payload = block.dataSize;
+    auto wanted = static_cast<int32_t>(std::min<uint64_t>(payload, kLaceHeadBytes));
+    for (;;) {
+        if (laceHead.size() < static_cast<size_t>(wanted)) {
+            laceHead.resize(static_cast<size_t>(wanted));
+        }
+        if (ReadAt(parser, block.dataPosition, wanted, laceHead.data()) != wanted) {
+            // Bytes missing from the host: the block is damaged and passed over.
+            block.DropFrames();
+            return false;
+        }
+        EBMLBlock::Split split = block.SplitLaces(laceHead.data(), static_cast<uint32_t>(wanted), payload);
+        if (split == EBMLBlock::Split::Done) {
+            return true;
+        }
+        if (split == EBMLBlock::Split::Damaged || static_cast<uint64_t>(wanted) >= payload) {
+            block.DropFrames();
+            return false;
+        }
+        wanted = static_cast<int32_t>(std::min<uint64_t>(payload, static_cast<uint64_t>(wanted) * 4));
     }
-    parser->Seek(block.dataPosition, 0);
-    if (size > 0 && parser->GetBytes(static_cast<int32_t>(size), scratch.data()) != static_cast<int32_t>(size)) {
-        // Bytes missing from the host: the block is damaged and passed over.
-        block.DropFrames();
+}
+
+bool KelmMKVDemux::DeliverFrame(const _tagMKVTrackIndexMeta& record, _tagMKVReadCursor& cursor, unsigned char* dest,
+                                int32_t capacity, int32_t& size)
+{
+    const EBMLBlock& block = *cursor.block;
+    const EBMLBlock::_BLOCK_INFO frame = block.FrontFrame();
+    const int64_t position = block.dataPosition + frame.offset;
+    if (frame.size > capacity) {
+        return false; // larger than the host's buffer: not copied
+    }
+    if (!IsH264Track(record)) {
+        if (ReadAt(cursor.parser.get(), position, frame.size, dest) != frame.size) {
+            return false;
+        }
+        size = frame.size;
+        return true;
+    }
+    // H.264: rewritten in place. With length fields shorter than the start
+    // codes the output grows, so the frame is read into the end of the buffer.
+    int32_t at = record.nalLengthSizeMinusOne == 3 ? 0 : capacity - frame.size;
+    if (ReadAt(cursor.parser.get(), position, frame.size, dest + at) != frame.size) {
         return false;
     }
-    block.Parse(scratch.data(), size);
-    return block.HasFrames();
+    return ReconstructH264Sample(size, dest, capacity, at, frame.size, record.nalLengthSizeMinusOne);
 }
 
 KelmMKVDemux::FrameTiming KelmMKVDemux::TimeFrames(const _tagMKVTrackIndexMeta& record, EBMLSegment& segment,
@@ -198,8 +248,8 @@ uint32_t KelmMKVDemux::FindSamples(int32_t track)
     if (cursor.skipFrames > 0 && at.cluster == cursor.landing.cluster && at.group == cursor.landing.group &&
         at.block == cursor.landing.block) {
         // The frames of the seek's landing block before the requested time.
-        for (int32_t k = 0; k < cursor.skipFrames && next->frames.size() > 1; ++k) {
-            next->frames.pop();
+        for (int32_t k = 0; k < cursor.skipFrames && next->DataCount() > 1; ++k) {
+            next->PopSample();
         }
     }
     cursor.skipFrames = 0;
@@ -242,8 +292,7 @@ uint32_t KelmMKVDemux::GetNextMediaSample(int32_t track, unsigned char* dest, in
     }
 
     EBMLBlock& block = *cursor.block;
-    const EBMLBinary& frame = *block.frames.front();
-    const int32_t index = block.frameCount - static_cast<int32_t>(block.frames.size());
+    const int32_t index = block.frameCount - block.DataCount();
     FrameTiming timing;
     timing.time = cursor.blockTime;
     timing.span = cursor.frameSpan;
@@ -251,20 +300,7 @@ uint32_t KelmMKVDemux::GetNextMediaSample(int32_t track, unsigned char* dest, in
     start = timing.Start(index);
     duration = timing.Start(index + 1) - start;
 
-    uint32_t result = kStatusOk;
-    if (IsH264Track(record)) {
-        if (!ReconstructH264Sample(size, dest, capacity, &frame, record.nalLengthSizeMinusOne)) {
-            result = kStatusFail;
-        }
-    } else if (frame.GetLength() > capacity) {
-        // Larger than the host's buffer: not copied.
-        result = kStatusFail;
-    } else {
-        if (frame.GetLength() > 0) {
-            std::memcpy(dest, frame.GetData(), static_cast<size_t>(frame.GetLength()));
-        }
-        size = frame.GetLength();
-    }
+    uint32_t result = DeliverFrame(record, cursor, dest, capacity, size) ? kStatusOk : kStatusFail;
 
     if (result == kStatusOk) {
         key = false;
@@ -275,7 +311,7 @@ uint32_t KelmMKVDemux::GetNextMediaSample(int32_t track, unsigned char* dest, in
 
     // The frame is consumed whether or not it could be delivered, so a frame
     // that cannot be delivered is reported once and the next call moves on.
-    block.frames.pop();
+    block.PopSample();
     record.lastFrameDuration = duration;
     if (!block.HasFrames()) {
         cursor.block = nullptr;

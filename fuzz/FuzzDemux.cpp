@@ -62,6 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             capacity = static_cast<size_t>(format.configSize);
         }
         std::vector<uint8_t> buffer(capacity);
+        int64_t lastStart = 0;
         for (size_t requests = 0; requests <= size + 16; ++requests) {
             ZOLVDMX_MEDIA_SAMPLE_T sample;
             std::memset(&sample, 0, sizeof sample);
@@ -70,15 +71,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             Require(IsSampleStatus(status), "GetNextMediaSample", status);
             Require(status != ZOLVDMX_OK || (sample.size >= 0 && static_cast<size_t>(sample.size) <= capacity),
                     "sample size", static_cast<uint32_t>(sample.size));
+            Require(status != ZOLVDMX_OK || sample.endTime >= sample.startTime, "end before start",
+                    static_cast<uint32_t>(sample.startTime - sample.endTime));
+            if (status == ZOLVDMX_OK && sample.startTime > lastStart) {
+                lastStart = sample.startTime;
+            }
             if (status != ZOLVDMX_OK && status != ZOLVDMX_E_FAIL) {
                 break;
             }
             Require(requests < size + 16, "sample delivery that never ends", 0);
         }
-        for (int64_t time : {int64_t{0}, int64_t{15000000}, int64_t{-3}}) {
+        for (int64_t time : {int64_t{0}, int64_t{15000000}, lastStart / 2, lastStart + 1, int64_t{-3}}) {
             int64_t result = 0;
             uint32_t status = API_ZOLVDMX_Seek(handle, track, time, &result);
             Require(status == ZOLVDMX_OK || status == ZOLVDMX_E_FAIL, "Seek", status);
+            ZOLVDMX_MEDIA_SAMPLE_T sample;
+            std::memset(&sample, 0, sizeof sample);
+            sample.buffer = buffer.data();
+            status = API_ZOLVDMX_GetNextMediaSample(handle, track, &sample);
+            Require(IsSampleStatus(status), "GetNextMediaSample after a seek", status);
         }
     }
     API_ZOLVDMX_Destroy(handle);

@@ -108,7 +108,8 @@ bool EBMLBlock::ParseSimple(const uint8_t* payload, uint32_t size)
 
 void EBMLBlock::DropFrames()
 {
-    std::queue<std::unique_ptr<EBMLBinary>>().swap(frames);
+    infos.clear();
+    nextFrame = 0;
 }
 
 uint32_t EBMLBlock::Parse(const uint8_t* payload)
@@ -118,39 +119,52 @@ uint32_t EBMLBlock::Parse(const uint8_t* payload)
 
 uint32_t EBMLBlock::Parse(const uint8_t* payload, uint32_t size)
 {
+    SplitLaces(payload, size, size);
+    return 0;
+}
+
+EBMLBlock::Split EBMLBlock::SplitLaces(const uint8_t* head, uint32_t headSize, uint64_t payloadSize)
+{
     DropFrames();
     frameCount = 0;
-    uint32_t header = DecodeHeader(payload, size);
+    const uint64_t S = payloadSize;
+    // The bytes at hand; the lace header must lie within them.
+    const uint64_t A = std::min<uint64_t>(headSize, S);
+    const bool more = A < S;
+    uint32_t header = DecodeHeader(head, static_cast<uint32_t>(A));
     if (header == 0) {
-        return 0;
+        return more ? Split::NeedMore : Split::Damaged;
     }
-    const uint64_t S = size;
     uint64_t p = header;
-    std::vector<uint64_t> sizes;
-    bool damaged = false;
+    // Running out of header bytes means more are needed when the payload
+    // holds more, and a damaged lace header when it does not.
+    const Split cutOff = more ? Split::NeedMore : Split::Damaged;
+    std::vector<uint64_t>& sizes = laceSizes;
+    sizes.clear();
 
     switch (lacing) {
     case 0:
         sizes.push_back(S - p);
         break;
     case 1: { // Xiph: each size a run of 255s ended by a smaller byte
-        if (p >= S) {
-            damaged = true;
-            break;
+        if (p >= A) {
+            return cutOff;
         }
-        uint32_t laced = payload[p++];
+        uint32_t laced = head[p++];
         uint64_t total = 0;
         for (uint32_t i = 0; i < laced; ++i) {
-            if (p >= S) {
-                damaged = true;
-                break;
+            if (p >= A) {
+                return cutOff;
             }
             uint64_t frameSize = 0;
             uint8_t b = 0;
             do {
-                b = payload[p++];
+                b = head[p++];
                 frameSize += b;
-            } while (b == 255 && p < S);
+            } while (b == 255 && p < A);
+            if (b == 255 && more) {
+                return Split::NeedMore;
+            }
             sizes.push_back(frameSize);
             total += frameSize;
         }
@@ -158,44 +172,40 @@ uint32_t EBMLBlock::Parse(const uint8_t* payload, uint32_t size)
         break;
     }
     case 2: { // fixed-size: the payload divided evenly; a remainder belongs to no frame
-        if (p >= S) {
-            damaged = true;
-            break;
+        if (p >= A) {
+            return cutOff;
         }
-        uint64_t count = static_cast<uint64_t>(payload[p++]) + 1;
+        uint64_t count = static_cast<uint64_t>(head[p++]) + 1;
         uint64_t each = (S - p) / count;
         sizes.assign(static_cast<size_t>(count), each);
         break;
     }
     default: { // EBML: first size, then signed differences
-        if (p >= S) {
-            damaged = true;
-            break;
+        if (p >= A) {
+            return cutOff;
         }
-        uint32_t laced = payload[p++];
+        uint32_t laced = head[p++];
         if (laced == 0) {
             sizes.push_back(S - p);
             break;
         }
-        int32_t n = VintLengthWithin(payload + p, S - p);
+        int32_t n = VintLengthWithin(head + p, A - p);
         if (n == 0) {
-            damaged = true;
-            break;
+            return p < A && head[p] == 0 ? Split::Damaged : cutOff;
         }
         uint64_t first = 0;
-        EBML::GetEBMLUnsigned(first, payload + p, ClampToInt32(S - p));
+        EBML::GetEBMLUnsigned(first, head + p, ClampToInt32(A - p));
         p += static_cast<uint64_t>(n);
         sizes.push_back(first);
         uint64_t total = first;
         uint64_t previous = first;
         for (uint32_t i = 1; i < laced; ++i) {
-            n = VintLengthWithin(payload + p, S - p);
+            n = VintLengthWithin(head + p, A - p);
             if (n == 0) {
-                damaged = true;
-                break;
+                return p < A && head[p] == 0 ? Split::Damaged : cutOff;
             }
             int64_t difference = 0;
-            EBML::GetEBMLSigned(difference, payload + p, ClampToInt32(S - p));
+            EBML::GetEBMLSigned(difference, head + p, ClampToInt32(A - p));
             p += static_cast<uint64_t>(n);
             previous += static_cast<uint64_t>(difference);
             sizes.push_back(previous);
@@ -205,36 +215,28 @@ uint32_t EBMLBlock::Parse(const uint8_t* payload, uint32_t size)
         break;
     }
     }
-    if (damaged) {
-        // A lace header cut off by the payload's end: the block holds nothing usable.
-        return 0;
-    }
 
+    // Frames as offsets into the payload; sizes adding up past it keep the
+    // frames that fit.
     for (uint64_t frameSize : sizes) {
-        if (p > S || frameSize > S - p) {
+        if (p > S || frameSize > S - p || frameSize > 0x7FFFFFFFu) {
             break;
         }
-        auto frame = std::make_unique<EBMLBinary>();
-        frame->SetData(payload + p, static_cast<int32_t>(frameSize));
+        infos.push_back(_BLOCK_INFO{static_cast<int32_t>(p), static_cast<int32_t>(frameSize)});
         p += frameSize;
-        frames.push(std::move(frame));
     }
-    frameCount = static_cast<int32_t>(frames.size());
-    return 0;
+    frameCount = static_cast<int32_t>(infos.size());
+    return infos.empty() ? Split::Damaged : Split::Done;
 }
 
-int32_t EBMLBlock::PopSample(uint8_t* dest, int32_t& size)
+EBMLBlock::_BLOCK_INFO EBMLBlock::FrontFrame() const
 {
-    if (infos.empty() || !data) {
-        size = 0;
-        return 0;
+    return infos[nextFrame];
+}
+
+void EBMLBlock::PopSample()
+{
+    if (nextFrame < infos.size()) {
+        ++nextFrame;
     }
-    _BLOCK_INFO info = infos.front();
-    std::copy(data.get() + info.offset, data.get() + info.offset + info.size, dest);
-    size = info.size;
-    infos.pop();
-    if (infos.empty()) {
-        data.reset();
-    }
-    return info.size;
 }

@@ -6,12 +6,10 @@
 
 #include <cstdint>
 #include <memory>
-#include <queue>
 #include <vector>
 
 #include "ebml/EBML.h"
 #include "ebml/EBMLDataType.h"
-#include "ebml/MallocPtr.h"
 
 // The longest block header: an 8-byte track number, the 16-bit timecode,
 // the flags and the lace count.
@@ -39,9 +37,21 @@ public:
     // the `size` bytes given do not hold a whole header.
     bool ParseSimple(const uint8_t* payload, uint32_t size);
 
-    int32_t PopSample(uint8_t* dest, int32_t& size);
-    int32_t DataCount() const { return static_cast<int32_t>(infos.size()); }
-    bool HasFrames() const { return !frames.empty(); }
+    // Lays out the frames of a payload of `payloadSize` bytes from its first
+    // `headSize` bytes (block and lace headers): where each frame lies and
+    // how long it is, no frame bytes copied. NeedMore when the lace header
+    // runs past the bytes given while the payload holds more.
+    enum class Split { Done, NeedMore, Damaged };
+    Split SplitLaces(const uint8_t* head, uint32_t headSize, uint64_t payloadSize);
+
+    // The next frame to deliver (offset into the payload, size); valid while
+    // HasFrames().
+    _BLOCK_INFO FrontFrame() const;
+    // Passes the next frame on.
+    void PopSample();
+    // Frames not yet delivered.
+    int32_t DataCount() const { return static_cast<int32_t>(infos.size() - nextFrame); }
+    bool HasFrames() const { return nextFrame < infos.size(); }
     void DropFrames();
 
     uint32_t trackNumber = 0;
@@ -54,14 +64,17 @@ public:
     // Frames the block holds: announced by the header when listed, counted
     // when split; 0 when the header is cut off.
     int32_t frameCount = 0;
-    std::queue<std::unique_ptr<EBMLBinary>> frames;
-    MallocPtr<uint8_t> data;
-    std::queue<_BLOCK_INFO> infos;
+    // The frames, once split, and the next to deliver.
+    std::vector<_BLOCK_INFO> infos;
+    size_t nextFrame = 0;
 
 private:
     // Decodes track number, timecode and flags; the header length, or 0 when
     // the bytes end inside it.
     uint32_t DecodeHeader(const uint8_t* payload, uint32_t size);
+
+    std::vector<uint64_t> laceSizes; // kept between splits, so splitting allocates once
+
 };
 
 #endif

@@ -11,8 +11,8 @@ std::vector<int32_t> FrameSizes(EBMLBlock& block)
 {
     std::vector<int32_t> sizes;
     while (block.HasFrames()) {
-        sizes.push_back(block.frames.front()->GetLength());
-        block.frames.pop();
+        sizes.push_back(block.FrontFrame().size);
+        block.PopSample();
     }
     return sizes;
 }
@@ -125,10 +125,31 @@ TEST(BlockLacing, SplittingAgainReplacesTheFramesLeft)
     Bytes payload = Then({0x81, 0x00, 0x00, 0x04, 0x01}, 8); // two fixed-size frames of 4
     block.dataSize = payload.size();
     block.Parse(payload.data());
-    block.frames.pop(); // one delivered
+    block.PopSample(); // one delivered
     block.Parse(payload.data());
     EXPECT_EQ(block.frameCount, 2);
     EXPECT_EQ(FrameSizes(block), (std::vector<int32_t>{4, 4}));
+}
+
+TEST(BlockLacing, ALaceHeaderLongerThanTheBytesAtHandAsksForMore)
+{
+    // Xiph lacing, two frames: 600 bytes (sizes 255 255 90), then the rest (5).
+    Bytes payload = Then({0x81, 0x00, 0x00, 0x02, 0x01, 0xFF, 0xFF, 0x5A}, 605);
+    EBMLBlock block;
+    for (uint32_t head : {4u, 6u, 7u}) {
+        EXPECT_EQ(block.SplitLaces(payload.data(), head, payload.size()), EBMLBlock::Split::NeedMore) << head;
+        EXPECT_FALSE(block.HasFrames());
+    }
+    // The same bytes as a whole payload: the lace header is cut off.
+    EXPECT_EQ(block.SplitLaces(payload.data(), 7, 7), EBMLBlock::Split::Damaged);
+    ASSERT_EQ(block.SplitLaces(payload.data(), 8, payload.size()), EBMLBlock::Split::Done);
+    // Frames lie after the 8 header bytes, back to back.
+    ASSERT_EQ(block.DataCount(), 2);
+    EXPECT_EQ(block.FrontFrame().offset, 8);
+    EXPECT_EQ(block.FrontFrame().size, 600);
+    block.PopSample();
+    EXPECT_EQ(block.FrontFrame().offset, 608);
+    EXPECT_EQ(block.FrontFrame().size, 5);
 }
 
 TEST(BlockHeader, StreamParseRecordsPositionAndSkipsThePayload)
