@@ -4,7 +4,9 @@
 // or per seek: those counts are what stays small on a slow device.
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <map>
 #include <memory>
 #include <unistd.h>
@@ -12,6 +14,31 @@
 #include "MatroskaBuilder.h"
 #include "MemoryReader.h"
 #include "api/ZolvdmxHandle.h"
+
+// Every allocation through operator new is counted, so a benchmark can tell
+// how many the library makes while it plays.
+namespace {
+int64_t allocations = 0;
+}
+
+void* operator new(std::size_t size)
+{
+    ++allocations;
+    if (void* p = std::malloc(size > 0 ? size : 1)) {
+        return p;
+    }
+    throw std::bad_alloc();
+}
+
+void operator delete(void* p) noexcept
+{
+    std::free(p);
+}
+
+void operator delete(void* p, std::size_t) noexcept
+{
+    std::free(p);
+}
 
 namespace {
 
@@ -121,10 +148,12 @@ void BM_PlayAll(benchmark::State& state)
     std::vector<uint8_t> buffer(320 * 240 * 2);
     int64_t frames = 0;
     int64_t calls = 0;
+    int64_t allocated = 0;
     size_t listed = 0;
     for (auto _ : state) {
         Handle loaded(host);
         host.callCount = 0;
+        allocated = allocations;
         frames = 0;
         for (bool more = true; more;) {
             more = false;
@@ -139,6 +168,7 @@ void BM_PlayAll(benchmark::State& state)
             }
         }
         calls = host.callCount;
+        allocated = allocations - allocated;
         listed = 0;
         for (const auto& cluster : loaded.handle->demux->matroska.segments[0]->clusters) {
             listed += cluster->blockGroups.empty() ? 0 : 1;
@@ -147,6 +177,7 @@ void BM_PlayAll(benchmark::State& state)
     state.counters["frames"] = static_cast<double>(frames);
     state.counters["reader_calls_per_frame"] = static_cast<double>(calls) / static_cast<double>(frames);
     state.counters["clusters_listed_at_end"] = static_cast<double>(listed);
+    state.counters["allocations_per_frame"] = static_cast<double>(allocated) / static_cast<double>(frames);
     state.SetItemsProcessed(state.iterations() * frames);
 }
 BENCHMARK(BM_PlayAll)->Arg(60)->Arg(600)->Unit(benchmark::kMillisecond);

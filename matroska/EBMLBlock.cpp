@@ -42,6 +42,23 @@ int32_t ClampToInt32(uint64_t remaining)
 
 EBMLBlock::~EBMLBlock() = default;
 
+void EBMLBlock::Reset()
+{
+    dataSize = 0;
+    elementPosition = 0;
+    dataPosition = 0;
+    sizeKnown = false;
+    trackNumber = 0;
+    relativeTimecode = 0;
+    keyFrame = false;
+    invisible = false;
+    lacing = 0;
+    discardable = false;
+    simple = false;
+    frameCount = 0;
+    DropFrames();
+}
+
 uint32_t EBMLBlock::Parse(CBitStreamParser* reader)
 {
     // The header (up to an 8-byte track number, the timecode, the flags and

@@ -24,6 +24,8 @@ public:
 
     EBMLBlock() = default;
     ~EBMLBlock() override;
+    // Back to the state of a new block, keeping what its lists hold room for.
+    void Reset();
 
     // At the first payload byte, with dataSize set by the caller: records
     // dataPosition, decodes the header (track, timecode, flags, the number of

@@ -29,15 +29,19 @@ bool EBMLCluster::ListOne(CBitStreamParser* reader)
             timecode = child.ReadUInt32();
             timecodeKnown = true;
             return true;
-        case kIdBlockGroup:
-            child.ParseAppend(blockGroups);
+        case kIdBlockGroup: {
+            blockGroups.push_back(pool != nullptr ? pool->TakeGroup() : std::make_unique<EBMLBlockGroup>());
+            blockGroups.back()->pool = pool;
+            child.ParseChild(*blockGroups.back());
             return true;
+        }
         case kIdSimpleBlock: {
             if (!BlockFits(child)) {
                 return true;
             }
-            auto wrapper = std::make_unique<EBMLBlockGroup>();
-            auto block = std::make_unique<EBMLBlock>();
+            std::unique_ptr<EBMLBlockGroup> wrapper =
+                pool != nullptr ? pool->TakeGroup() : std::make_unique<EBMLBlockGroup>();
+            std::unique_ptr<EBMLBlock> block = pool != nullptr ? pool->TakeBlock() : std::make_unique<EBMLBlock>();
             block->dataSize = child.Size();
             block->sizeKnown = child.SizeKnown();
             block->simple = true;
@@ -121,6 +125,11 @@ uint32_t EBMLCluster::ReadTimecode(CBitStreamParser* reader)
 
 void EBMLCluster::ReleaseBlocks()
 {
+    if (pool != nullptr) {
+        for (auto& group : blockGroups) {
+            pool->Give(std::move(group));
+        }
+    }
     blockGroups.clear();
     maxBlockSize = 0;
     fullyListed = false;
@@ -135,7 +144,7 @@ uint32_t EBMLBlockGroup::Parse(CBitStreamParser* reader)
             if (!BlockFits(child)) {
                 return true;
             }
-            auto block = std::make_unique<EBMLBlock>();
+            std::unique_ptr<EBMLBlock> block = pool != nullptr ? pool->TakeBlock() : std::make_unique<EBMLBlock>();
             block->dataSize = child.Size();
             block->sizeKnown = child.SizeKnown();
             if (maxBlockSize < static_cast<int32_t>(block->dataSize)) {
@@ -163,6 +172,53 @@ uint32_t EBMLBlockGroup::Parse(CBitStreamParser* reader)
             return false;
         }
     });
+}
+
+void EBMLBlockGroup::Reset()
+{
+    dataSize = 0;
+    elementPosition = 0;
+    dataPosition = 0;
+    sizeKnown = false;
+    blocks.clear();
+    references.clear();
+    maxBlockSize = 0;
+    blockDuration = 0;
+    hasBlockDuration = false;
+    pool = nullptr;
+}
+
+std::unique_ptr<EBMLBlockGroup> EBMLBlockPool::TakeGroup()
+{
+    if (groups.empty()) {
+        return std::make_unique<EBMLBlockGroup>();
+    }
+    std::unique_ptr<EBMLBlockGroup> group = std::move(groups.back());
+    groups.pop_back();
+    return group;
+}
+
+std::unique_ptr<EBMLBlock> EBMLBlockPool::TakeBlock()
+{
+    if (blocks.empty()) {
+        return std::make_unique<EBMLBlock>();
+    }
+    std::unique_ptr<EBMLBlock> block = std::move(blocks.back());
+    blocks.pop_back();
+    return block;
+}
+
+void EBMLBlockPool::Give(std::unique_ptr<EBMLBlockGroup> group)
+{
+    if (!group) {
+        return;
+    }
+    for (auto& block : group->blocks) {
+        block->Reset();
+        blocks.push_back(std::move(block));
+    }
+    group->Reset();
+    groups.push_back(std::move(group));
 }
 
 uint32_t EBMLSilentTracks::Parse(CBitStreamParser* reader)

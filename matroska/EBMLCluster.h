@@ -13,9 +13,13 @@
 #include "ebml/MallocPtr.h"
 #include "matroska/EBMLBlock.h"
 
+class EBMLBlockPool;
+
 class EBMLBlockGroup : public EBML {
 public:
     uint32_t Parse(CBitStreamParser* reader) override;
+    // Back to the state of a new group, keeping what its lists hold room for.
+    void Reset();
     // A group without ReferenceBlock holds a key frame.
     bool IsKeyGroup() const { return references.empty(); }
 
@@ -24,6 +28,21 @@ public:
     int32_t maxBlockSize = 0;        // sizes the scratch buffer a block is read into
     uint64_t blockDuration = 0;      // BlockDuration in Segment ticks, when present
     bool hasBlockDuration = false;
+    EBMLBlockPool* pool = nullptr;   // where its blocks come from, when listed by a cluster
+};
+
+// Block groups and blocks of released clusters, kept for the clusters listed
+// next: steady playback lists clusters without allocating.
+class EBMLBlockPool {
+public:
+    std::unique_ptr<EBMLBlockGroup> TakeGroup();
+    std::unique_ptr<EBMLBlock> TakeBlock();
+    // Takes back a group and its blocks.
+    void Give(std::unique_ptr<EBMLBlockGroup> group);
+
+private:
+    std::vector<std::unique_ptr<EBMLBlockGroup>> groups;
+    std::vector<std::unique_ptr<EBMLBlock>> blocks;
 };
 
 class EBMLCluster : public EBML {
@@ -50,6 +69,9 @@ public:
     // The key frames of this cluster's video blocks have been noted by the
     // demuxer (kept across ReleaseBlocks, unlike the listing).
     bool keyFramesNoted = false;
+    // Where listed groups and blocks come from and go back to (the
+    // Segment's); null: allocated and freed one by one.
+    EBMLBlockPool* pool = nullptr;
 
 private:
     // One child at the current position; false at the end of the cluster.

@@ -226,6 +226,7 @@ void EBMLSegment::RecordCluster(CBitStreamParser* stream, int64_t elementStart, 
 {
     auto cluster = std::make_unique<EBMLCluster>();
     cluster->index = static_cast<int32_t>(clusters.size());
+    cluster->pool = &blockPool;
     cluster->elementPosition = elementStart;
     cluster->dataPosition = stream->Tell();
     int64_t end = SegmentEnd(stream);

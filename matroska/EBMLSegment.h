@@ -60,6 +60,7 @@ public:
     std::vector<std::unique_ptr<EBMLCue>> cueList;
     Matroska* owner = nullptr;
     bool seekAble = false; // a SeekHead was met
+    EBMLBlockPool blockPool; // block lists of released clusters, for the next ones
 
 private:
     enum class Step { Continue, Stop };
