@@ -31,6 +31,7 @@ void* MemoryReader::Open(unsigned char* name)
     auto* self = reinterpret_cast<MemoryReader*>(name);
     self->log.push_back("open");
     self->openCalls += 1;
+    self->calls.open += 1;
     if (self->failOpen || self->openCalls == self->failOpenOnCall) {
         return nullptr;
     }
@@ -43,6 +44,7 @@ int32_t MemoryReader::Close(void* handle)
 {
     auto* h = static_cast<Handle*>(handle);
     h->owner->callCount += 1;
+    h->owner->calls.close += 1;
     if (h->owner->logging) {
         h->owner->Note(*h, "close");
     }
@@ -54,10 +56,12 @@ int64_t MemoryReader::Length(void* handle)
 {
     auto* h = static_cast<Handle*>(handle);
     h->owner->callCount += 1;
+    h->owner->calls.length += 1;
     if (h->owner->logging) {
         h->owner->Note(*h, "length");
     }
-    return h->owner->lengthIsPosition ? h->position : static_cast<int64_t>(h->owner->bytes.size());
+    int64_t length = h->owner->lengthIsPosition ? h->position : static_cast<int64_t>(h->owner->bytes.size());
+    return length + h->owner->lengthError;
 }
 
 int32_t MemoryReader::Read(void* handle, int32_t count, unsigned char* dest)
@@ -65,11 +69,15 @@ int32_t MemoryReader::Read(void* handle, int32_t count, unsigned char* dest)
     auto* h = static_cast<Handle*>(handle);
     MemoryReader* self = h->owner;
     self->callCount += 1;
+    self->calls.read += 1;
     if (self->logging) {
         self->Note(*h, "read " + std::to_string(count));
     }
     if (self->readReportsError) {
         return -1;
+    }
+    if (self->calls.read == self->failReadOnCall) {
+        return self->failedReadAnswer;
     }
     int64_t end = static_cast<int64_t>(self->bytes.size());
     if (self->failReadsFrom >= 0) {
@@ -91,6 +99,7 @@ int64_t MemoryReader::Tell(void* handle)
 {
     auto* h = static_cast<Handle*>(handle);
     h->owner->callCount += 1;
+    h->owner->calls.tell += 1;
     if (h->owner->logging) {
         h->owner->Note(*h, "tell");
     }
@@ -101,8 +110,12 @@ int32_t MemoryReader::Seek(void* handle, int64_t offset, int32_t whence)
 {
     auto* h = static_cast<Handle*>(handle);
     h->owner->callCount += 1;
+    h->owner->calls.seek += 1;
     if (h->owner->logging) {
         h->owner->Note(*h, "seek " + std::to_string(offset) + " " + std::to_string(whence));
+    }
+    if (h->owner->calls.seek == h->owner->failSeekOnCall) {
+        return -1;
     }
     int64_t base = whence == 0 ? 0 : whence == 1 ? h->position : static_cast<int64_t>(h->owner->bytes.size());
     // A huge relative offset saturates instead of wrapping round to a

@@ -26,6 +26,22 @@ public:
     bool lengthIsPosition = false;  // length answers the current position
     bool readReportsError = false;  // read delivers nothing and answers -1
     int32_t readOverReports = 0;    // read answers this many bytes more than it delivered
+    int64_t failReadOnCall = 0;     // the Nth read (1-based, over all handles) delivers nothing...
+    int32_t failedReadAnswer = -1;  // ...and answers this (-1 or 0)
+    int64_t failSeekOnCall = 0;     // the Nth seek answers -1 and leaves the position alone
+    int64_t lengthError = 0;        // added to what length answers (negative: too short)
+
+    // Calls by callback kind, on every handle, logged or not.
+    struct Counts {
+        int64_t open = 0;
+        int64_t close = 0;
+        int64_t length = 0;
+        int64_t read = 0;
+        int64_t tell = 0;
+        int64_t seek = 0;
+        int64_t Total() const { return open + close + length + read + tell + seek; }
+    };
+    Counts calls;
 
     // Log: "open", "close h1", "length h1", "read h1 4", "tell h1",
     // "seek h1 -4 1". Handles are numbered in opening order.
