@@ -1,5 +1,6 @@
 // Host-callback stream. A closed stream (or one without callbacks) answers
-// every operation as an empty source and never calls the host.
+// every operation as an empty source and never calls the host. Every read
+// is whole: it asks the host again until the count has arrived.
 #include "NoCachingFileStreamParser.h"
 
 NoCachingFileStreamParser::NoCachingFileStreamParser() = default;
@@ -58,11 +59,19 @@ int32_t NoCachingFileStreamParser::Read(int32_t count, uint8_t* dest)
     if (!IsOpen() || count < 0 || dest == nullptr) {
         return 0;
     }
-    int32_t n = reader->read(handle, count, dest);
-    if (n < 0) {
-        return 0;
-    }
-    return n > count ? count : n;
+    // Network, pipe and flash readers may answer part of a request; asking
+    // again until the count arrives keeps a short answer from passing for
+    // the end. Only an answer of 0 or less (end of source, error) stops early.
+    int32_t total = 0;
+    do {
+        int32_t wanted = count - total;
+        int32_t n = reader->read(handle, wanted, dest + total);
+        if (n <= 0) {
+            break;
+        }
+        total += n > wanted ? wanted : n;
+    } while (total < count);
+    return total;
 }
 
 int32_t NoCachingFileStreamParser::GetBytes(int32_t count, uint8_t* dest)

@@ -1,5 +1,6 @@
 // NoCachingFileStreamParser: a stream over the host's reader callbacks that
-// keeps no buffer; every operation maps onto one or two host calls.
+// keeps no buffer; every operation maps onto host calls (a read repeats
+// until it has the count asked for, or the host answers 0 or less).
 #ifndef MKV_STREAM_NOCACHINGFILESTREAMPARSER_H
 #define MKV_STREAM_NOCACHINGFILESTREAMPARSER_H
 
@@ -29,7 +30,8 @@ public:
 
 private:
     bool IsOpen() const { return handle != nullptr && reader != nullptr; }
-    // Host read, with the count delivered kept within 0..count.
+    // Host reads until `count` bytes have arrived or the host answers 0 or
+    // less; the count delivered, each answer kept within what was asked.
     int32_t Read(int32_t count, uint8_t* dest);
 
     void* handle = nullptr;                        // host handle; null when closed

@@ -134,7 +134,7 @@ TEST(NoCachingFileStreamParser, EachOperationMakesItsHostCallsWithFullWidthArgum
     }
 }
 
-TEST(NoCachingFileStreamParser, ShortReadsReturnTheCountDeliveredAndPeekGivesItBack)
+TEST(NoCachingFileStreamParser, ShortAnswersAreAskedAgainUntilTheCountArrives)
 {
     HostStream source({1, 2, 3, 4, 5, 6});
     MemoryReader& host = source.host;
@@ -143,16 +143,24 @@ TEST(NoCachingFileStreamParser, ShortReadsReturnTheCountDeliveredAndPeekGivesItB
     stream.Seek(1, 0);
     host.ClearLog();
 
-    uint8_t dest[5] = {0, 0, 0, 0, 0};
-    EXPECT_EQ(stream.Peek(dest, 4), 2);
-    EXPECT_EQ(host.log, (Log{"tell h1", "read h1 4", "seek h1 -2 1"}));
+    uint8_t dest[6] = {0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(stream.Peek(dest, 4), 4);
+    EXPECT_EQ(host.log, (Log{"tell h1", "read h1 4", "read h1 2", "seek h1 -4 1"}));
     EXPECT_EQ(stream.Tell(), 1);
 
-    EXPECT_EQ(stream.GetBytes(5, dest), 2);
-    EXPECT_EQ(dest[0], 2);
-    EXPECT_EQ(dest[1], 3);
-    EXPECT_EQ(dest[2], 0);
-    EXPECT_EQ(stream.Tell(), 3);
+    // Only the end of the source (an answer of 0) stops a read short.
+    host.ClearLog();
+    EXPECT_EQ(stream.GetBytes(6, dest), 5);
+    EXPECT_EQ(host.log, (Log{"read h1 6", "read h1 4", "read h1 2", "read h1 1"}));
+    EXPECT_EQ(std::vector<uint8_t>(dest, dest + 6), (std::vector<uint8_t>{2, 3, 4, 5, 6, 0}));
+    EXPECT_EQ(stream.Tell(), 6);
+
+    // A host failure part-way keeps what arrived before it.
+    stream.Seek(0, 0);
+    host.failReadOnCall = host.calls.read + 2;
+    EXPECT_EQ(stream.GetBytes(6, dest), 2);
+    EXPECT_EQ(stream.GetBytes(2, dest), 2); // the host answers again after its failure
+    EXPECT_EQ(dest[0], 3);
 }
 
 TEST(NoCachingFileStreamParser, MisreportedReadCountsNeverMoveAPeekOffItsPlace)
@@ -188,7 +196,7 @@ TEST(NoCachingFileStreamParser, PeekReadsThenSeeksBackAndReadsNothingAtTheEnd)
 
     uint8_t dest[4] = {};
     EXPECT_EQ(stream.Peek(dest, 4), 3);
-    EXPECT_EQ(host.log, (Log{"tell h1", "read h1 4", "seek h1 -3 1"}));
+    EXPECT_EQ(host.log, (Log{"tell h1", "read h1 4", "read h1 1", "seek h1 -3 1"}));
     EXPECT_EQ(stream.Tell(), 0);
 
     stream.Seek(3, 0);
