@@ -18,6 +18,7 @@ public:
     int64_t GetFileLength() override;
     int32_t isEof(void* hostHandle);
     void SetReader(_ZOLVDMX_READER_CALLBACK_T* callbacks) { reader = callbacks; }
+    bool IsOpen() const { return handle != nullptr && reader != nullptr; }
 
     int32_t GetBytes(int32_t count, uint8_t* dest) override;
     int32_t Peek(uint8_t* dest, int32_t count) override;
@@ -29,7 +30,6 @@ public:
     int32_t GetByte() override;
 
 private:
-    bool IsOpen() const { return handle != nullptr && reader != nullptr; }
     // Host reads until `count` bytes have arrived or the host answers 0 or
     // less; the count delivered, each answer kept within what was asked.
     int32_t Read(int32_t count, uint8_t* dest);
