@@ -28,7 +28,7 @@ void PrimeCursor(_tagMKVReadCursor& cursor, EBMLSegment* segment, unsigned char*
 {
     cursor.segment = segment;
     bool opened = false;
-    cursor.parser = std::make_unique<NoCachingFileStreamParser>(source, opened, reader);
+    cursor.parser = std::make_unique<ReadAheadStreamParser>(source, opened, reader);
 }
 
 } // namespace

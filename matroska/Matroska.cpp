@@ -54,7 +54,7 @@ uint32_t Matroska::Parse(unsigned char* name, _ZOLVDMX_READER_CALLBACK_T* reader
 {
     stream.reset();
     bool ok = false;
-    stream = std::make_unique<NoCachingFileStreamParser>(name, ok, reader);
+    stream = std::make_unique<ReadAheadStreamParser>(name, ok, reader);
     if (!ok) {
         stream.reset();
         return 1;

@@ -12,6 +12,7 @@
 #include "ebml/MallocPtr.h"
 #include "matroska/EBMLSegment.h"
 #include "stream/NoCachingFileStreamParser.h"
+#include "stream/ReadAheadStreamParser.h"
 
 class EBMLHeader : public EBML {
 public:
@@ -45,7 +46,7 @@ public:
     std::vector<std::unique_ptr<EBMLHeader>> headers;
     std::vector<std::unique_ptr<EBMLSegment>> segments;
     bool parsing = false;
-    std::unique_ptr<NoCachingFileStreamParser> stream;
+    std::unique_ptr<ReadAheadStreamParser> stream;
     bool seekAble = false; // a Segment of this file met a SeekHead
 };
 

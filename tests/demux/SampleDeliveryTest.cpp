@@ -238,10 +238,11 @@ TEST(SampleDelivery, WholeFilesPlayWithBoundedMemory)
 TEST(SampleDelivery, DamagedAndEmptyClustersArePassedOver)
 {
     // An empty cluster, then a cluster whose last block lies past the point
-    // where the host stops delivering bytes.
+    // where the host stops delivering bytes. That block is larger than the
+    // read-ahead window, so its tail cannot already be in memory from the load.
     Bytes first = mkv::Cluster(0, {SimpleBlock(1, 0, kKey, Bytes(5, 1))});
     Bytes empty = mkv::Cluster(10, {});
-    Bytes third = mkv::Cluster(20, {SimpleBlock(1, 0, kKey, Bytes(5, 3)), SimpleBlock(1, 5, kKey, Bytes(300, 4))});
+    Bytes third = mkv::Cluster(20, {SimpleBlock(1, 0, kKey, Bytes(5, 3)), SimpleBlock(1, 5, kKey, Bytes(100000, 4))});
     Bytes bytes = AudioOnly({first, empty, third});
     LoadedFile file(bytes);
     file.host.failReadsFrom = static_cast<int64_t>(bytes.size()) - 100;
