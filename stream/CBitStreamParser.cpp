@@ -182,8 +182,14 @@ double CBitStreamParser::DecodeDouble()
 
 int64_t CBitStreamParser::RemainingBytes()
 {
-    int64_t remaining = GetFileLength() - Tell();
-    return remaining > 0 ? remaining : 0;
+    // Both come from the host and may be anything: compared before they are
+    // subtracted, so the difference cannot overflow.
+    int64_t length = GetFileLength();
+    int64_t position = Tell();
+    if (position < 0) {
+        position = 0;
+    }
+    return length > position ? length - position : 0;
 }
 
 void CBitStreamParser::SkipForward(uint64_t count)

@@ -56,9 +56,9 @@ bool ReadAheadStreamParser::Refill(int64_t position, int32_t needed)
     // request reaching past that length reads a full window anyway: the
     // host's data, not its length, decides what a read delivers.
     int32_t wanted = windowCapacity;
-    int64_t left = source.GetFileLength() - position;
-    if (left >= needed && left < wanted) {
-        wanted = static_cast<int32_t>(left);
+    int64_t length = source.GetFileLength();
+    if (length > position && length - position >= needed && length - position < wanted) {
+        wanted = static_cast<int32_t>(length - position);
     }
     windowStart = position;
     windowLength = ReadFromHost(position, wanted, window.get());

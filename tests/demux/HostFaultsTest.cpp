@@ -338,7 +338,7 @@ TEST(HostFaults, EveryFailedReadSeekOpenAndWrongLengthEndsCleanly)
             host.failOpenOnCall = static_cast<int>(k);
             check("open " + std::to_string(k) + " refused", host);
         }
-        for (int64_t error : {-size - 100, -size, -size / 2, int64_t{-1}, int64_t{1}, size, INT64_MAX - size}) {
+        for (int64_t error : {INT64_MIN, -size - 100, -size, -size / 2, int64_t{-1}, int64_t{1}, size, INT64_MAX - size}) {
             MemoryReader host = HostFor(name);
             host.lengthError = error;
             check("length off by " + std::to_string(error), host);

@@ -115,7 +115,9 @@ TEST(ReadAheadStreamParser, AnswersEveryOperationAsTheUncachedStreamDoes)
         int64_t lengthError; // the host's length is off by this much
         uint32_t seed;
     };
-    const Case cases[] = {{1, 0, 1}, {3, 0, 2}, {4096, 0, 3}, {-1, 0, 4}, {-1, -1000, 5}, {4096, 1000, 6}};
+    // The last two lengths are far out of range, as a broken host may report.
+    const Case cases[] = {{1, 0, 1},         {3, 0, 2},         {4096, 0, 3},       {-1, 0, 4},
+                          {-1, -1000, 5},    {4096, 1000, 6},   {-1, INT64_MIN, 7}, {-1, INT64_MAX / 2, 8}};
     const std::vector<uint8_t> bytes = Pattern(3 * kWindow + 1234);
     for (const Case& c : cases) {
         SCOPED_TRACE("reads of " + std::to_string(c.maxReadSize) + ", length off by " +
