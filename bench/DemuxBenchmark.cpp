@@ -132,13 +132,17 @@ void BM_Load(benchmark::State& state)
 {
     MemoryReader& host = HostFor(static_cast<int>(state.range(0)));
     int64_t bytes = 0;
+    int64_t calls = 0;
     for (auto _ : state) {
         host.bytesDelivered = 0;
+        host.calls = {};
         Handle loaded(host);
         bytes = host.bytesDelivered;
+        calls = host.calls.Total();
     }
     state.counters["file_KB"] = static_cast<double>(host.bytes.size()) / 1024;
     state.counters["read_KB_per_load"] = static_cast<double>(bytes) / 1024;
+    state.counters["reader_calls_per_load"] = static_cast<double>(calls);
 }
 BENCHMARK(BM_Load)->Arg(60)->Arg(600)->Arg(1800)->Unit(benchmark::kMillisecond);
 
@@ -148,13 +152,20 @@ void BM_PlayAll(benchmark::State& state)
     std::vector<uint8_t> buffer(320 * 240 * 2);
     int64_t frames = 0;
     int64_t calls = 0;
+    int64_t delivered = 0;
+    int64_t read = 0;
+    int64_t reads = 0;
+    int64_t seeks = 0;
     int64_t allocated = 0;
     size_t listed = 0;
     for (auto _ : state) {
         Handle loaded(host);
         host.callCount = 0;
+        host.bytesDelivered = 0;
+        host.calls = {};
         allocated = allocations;
         frames = 0;
+        delivered = 0;
         for (bool more = true; more;) {
             more = false;
             for (int32_t track : {0, 1}) {
@@ -163,11 +174,15 @@ void BM_PlayAll(benchmark::State& state)
                 sample.buffer = buffer.data();
                 if (API_ZOLVDMX_GetNextMediaSample(loaded.handle, track, &sample) == ZOLVDMX_OK) {
                     ++frames;
+                    delivered += sample.size;
                     more = true;
                 }
             }
         }
         calls = host.callCount;
+        read = host.bytesDelivered;
+        reads = host.calls.read;
+        seeks = host.calls.seek;
         allocated = allocations - allocated;
         listed = 0;
         for (const auto& cluster : loaded.handle->demux->matroska.segments[0]->clusters) {
@@ -175,10 +190,14 @@ void BM_PlayAll(benchmark::State& state)
         }
     }
     state.counters["frames"] = static_cast<double>(frames);
-    state.counters["reader_calls_per_frame"] = static_cast<double>(calls) / static_cast<double>(frames);
+    const double megabytes = static_cast<double>(delivered) / (1024.0 * 1024.0);
+    state.counters["reader_calls_per_MB"] = static_cast<double>(calls) / megabytes;
+    state.counters["read_MB_per_MB"] = static_cast<double>(read) / (1024.0 * 1024.0) / megabytes;
+    state.counters["reads_per_MB"] = static_cast<double>(reads) / megabytes;
+    state.counters["seeks_per_MB"] = static_cast<double>(seeks) / megabytes;
+    state.SetBytesProcessed(state.iterations() * delivered);
     state.counters["clusters_listed_at_end"] = static_cast<double>(listed);
     state.counters["allocations_per_frame"] = static_cast<double>(allocated) / static_cast<double>(frames);
-    state.SetItemsProcessed(state.iterations() * frames);
 }
 BENCHMARK(BM_PlayAll)->Arg(60)->Arg(600)->Unit(benchmark::kMillisecond);
 

@@ -192,9 +192,6 @@ private:
     // lays out its frames; false when it yields no frame (bytes missing, bad
     // lace header).
     bool SplitBlock(CBitStreamParser* parser, EBMLBlock& block);
-    // Copies `count` bytes at `position` of the source into dest; the count
-    // that arrived.
-    static int32_t ReadAt(CBitStreamParser* parser, int64_t position, int32_t count, uint8_t* dest);
     // Writes the next frame of the cursor's block into dest: false when it
     // does not fit or cannot be read or rewritten.
     bool DeliverFrame(const _tagMKVTrackIndexMeta& record, _tagMKVReadCursor& cursor, unsigned char* dest,

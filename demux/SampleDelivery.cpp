@@ -85,17 +85,6 @@ bool KelmMKVDemux::IsKeyFrame(const EBMLBlockGroup& group, const EBMLBlock& bloc
     return block.simple ? block.keyFrame : (block.keyFrame || group.IsKeyGroup());
 }
 
-int32_t KelmMKVDemux::ReadAt(CBitStreamParser* parser, int64_t position, int32_t count, uint8_t* dest)
-{
-    parser->Seek(position, 0);
-    if (count <= 0) {
-        return 0;
-    }
-    parser->GetBytes(count, dest);
-    int64_t arrived = parser->Tell() - position;
-    return arrived < 0 ? 0 : static_cast<int32_t>(std::min<int64_t>(arrived, count));
-}
-
 bool KelmMKVDemux::SplitBlock(CBitStreamParser* parser, EBMLBlock& block)
 {
     // The headers are a few bytes; a long Xiph or EBML lace header asks for
@@ -106,7 +95,7 @@ bool KelmMKVDemux::SplitBlock(CBitStreamParser* parser, EBMLBlock& block)
         if (laceHead.size() < static_cast<size_t>(wanted)) {
             laceHead.resize(static_cast<size_t>(wanted));
         }
-        if (ReadAt(parser, block.dataPosition, wanted, laceHead.data()) != wanted) {
+        if (parser->ReadAt(block.dataPosition, wanted, laceHead.data()) != wanted) {
             // Bytes missing from the host: the block is damaged and passed over.
             block.DropFrames();
             return false;
@@ -133,7 +122,7 @@ bool KelmMKVDemux::DeliverFrame(const _tagMKVTrackIndexMeta& record, _tagMKVRead
         return false; // larger than the host's buffer: not copied
     }
     if (!IsH264Track(record)) {
-        if (ReadAt(cursor.parser.get(), position, frame.size, dest) != frame.size) {
+        if (cursor.parser->ReadAt(position, frame.size, dest) != frame.size) {
             return false;
         }
         size = frame.size;
@@ -142,7 +131,7 @@ bool KelmMKVDemux::DeliverFrame(const _tagMKVTrackIndexMeta& record, _tagMKVRead
     // H.264: rewritten in place. With length fields shorter than the start
     // codes the output grows, so the frame is read into the end of the buffer.
     int32_t at = record.nalLengthSizeMinusOne == 3 ? 0 : capacity - frame.size;
-    if (ReadAt(cursor.parser.get(), position, frame.size, dest + at) != frame.size) {
+    if (cursor.parser->ReadAt(position, frame.size, dest + at) != frame.size) {
         return false;
     }
     return ReconstructH264Sample(size, dest, capacity, at, frame.size, record.nalLengthSizeMinusOne);

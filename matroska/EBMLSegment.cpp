@@ -93,8 +93,7 @@ bool EBMLSegment::ContinueParsingTo(int64_t position)
 
 bool EBMLSegment::EarlyStopReached() const
 {
-    return !infoList.empty() && audioTrackCount >= 1 && videoTrackCount >= 1 &&
-           clusters.size() >= kEarlyStopClusterCount;
+    return !infoList.empty() && !trackLists.empty() && clusters.size() >= kEarlyStopClusterCount;
 }
 
 template <class StopWhen>
@@ -230,6 +229,10 @@ void EBMLSegment::RecordCluster(CBitStreamParser* stream, int64_t elementStart, 
     cluster->elementPosition = elementStart;
     cluster->dataPosition = stream->Tell();
     int64_t end = SegmentEnd(stream);
+    // The Timecode leads the cluster: read now, while its bytes are at hand,
+    // seeks find clusters by their times without coming back.
+    cluster->ReadTimecode(stream);
+    stream->Seek(cluster->dataPosition, 0);
     if (unknownSize) {
         int64_t clusterEnd = FindClusterEnd(stream);
         cluster->dataSize = static_cast<uint64_t>(clusterEnd - cluster->dataPosition);

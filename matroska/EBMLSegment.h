@@ -1,7 +1,7 @@
 // EBMLSegment: the index of one Segment: its Info, first Tracks and Cues,
 // and one positioned EBMLCluster per Cluster. The load-time walk stops early
-// once Info, audio, video and 30 clusters are known; the walk can be
-// continued on demand to index further clusters.
+// once Info, Tracks and the first cluster are known; the walk is continued
+// on demand to index further clusters.
 #ifndef MKV_MATROSKA_EBMLSEGMENT_H
 #define MKV_MATROSKA_EBMLSEGMENT_H
 
@@ -18,8 +18,9 @@
 
 class Matroska;
 
-// Clusters the load-time walk records before it may stop.
-constexpr size_t kEarlyStopClusterCount = 30;
+// Clusters the load-time walk records before it may stop: the rest are
+// indexed when playback or a seek needs them.
+constexpr size_t kEarlyStopClusterCount = 1;
 // Window the resynchronisation searches for a known top-level ID.
 constexpr int32_t kResyncWindow = 100000;
 

@@ -117,6 +117,19 @@ int64_t CBitStreamParser::GetFileLength()
     return length;
 }
 
+int32_t CBitStreamParser::ReadAt(int64_t position, int32_t count, uint8_t* dest)
+{
+    Seek(position, 0);
+    if (count <= 0 || dest == nullptr) {
+        return 0;
+    }
+    // What arrived, whatever GetBytes answers (the in-memory stream answers
+    // whether bytes remain, the host stream the count).
+    GetBytes(count, dest);
+    int64_t arrived = Tell() - position;
+    return arrived <= 0 ? 0 : static_cast<int32_t>(arrived < count ? arrived : count);
+}
+
 uint32_t CBitStreamParser::GetBit()
 {
     if (bitPosition > 7) {

@@ -28,6 +28,9 @@ public:
     // Length of the whole source in bytes; sizes read from the file are
     // checked against what remains of it.
     virtual int64_t GetFileLength();
+    // Copies `count` bytes at an absolute position into dest and answers how
+    // many arrived; where the stream's position is left is unspecified.
+    virtual int32_t ReadAt(int64_t position, int32_t count, uint8_t* dest);
 
     uint32_t GetBit();
     uint32_t DecodeInt(int32_t n);

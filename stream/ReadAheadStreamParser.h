@@ -55,7 +55,7 @@ public:
     // there instead). The stream's position does not move. Returns the
     // bytes delivered, short only at the end of the source or on a host
     // failure.
-    int32_t ReadAt(int64_t position, int32_t count, uint8_t* dest);
+    int32_t ReadAt(int64_t position, int32_t count, uint8_t* dest) override;
 
 private:
     // Whether [position, position + count) lies in the window.

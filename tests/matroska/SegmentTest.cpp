@@ -60,12 +60,12 @@ std::vector<Bytes> Join(std::vector<Bytes> head, const std::vector<Bytes>& tail)
 
 } // namespace
 
-TEST(SegmentWalk, StopsEarlyAtThirtyClustersAndContinuesOnDemand)
+TEST(SegmentWalk, StopsEarlyAtTheFirstClusterAndContinuesOnDemand)
 {
     Parsed p(mkv::File(Join({mkv::Info(), AudioVideoTracks()}, Clusters(100))));
     EBMLSegment& segment = p.Segment();
     EXPECT_FALSE(p.file->IsParsing());
-    EXPECT_EQ(segment.clusters.size(), 30u);
+    EXPECT_EQ(segment.clusters.size(), 1u);
     EXPECT_EQ(segment.audioTrackCount, 1);
     EXPECT_EQ(segment.videoTrackCount, 1);
     EXPECT_FALSE(segment.IsWalkComplete());
@@ -90,10 +90,14 @@ TEST(SegmentWalk, StopsEarlyAtThirtyClustersAndContinuesOnDemand)
     EXPECT_EQ(segment.clusterMap.size(), 100u);
 }
 
-TEST(SegmentWalk, WithoutAudioIndexesEverythingAndReadsCuesAfterTheClusters)
+TEST(SegmentWalk, WithoutASeekHeadTheCuesAfterTheClustersAreReadWhenTheWalkReachesThem)
 {
+    // A video-only file stops early too.
     Bytes videoOnly = mkv::Tracks({mkv::VideoTrack(1, "V_MPEG4/ISO/AVC")});
     Parsed p(mkv::File(Join(Join({mkv::Info(), videoOnly}, Clusters(100)), {mkv::Cues({{0, 1, 0}, {40, 1, 50}})})));
+    EXPECT_EQ(p.Segment().clusters.size(), 1u);
+    EXPECT_TRUE(p.Segment().cueList.empty());
+    p.Segment().ContinueParsing(SIZE_MAX);
     EXPECT_EQ(p.Segment().clusters.size(), 100u);
     ASSERT_EQ(p.Segment().cueList.size(), 1u);
     EXPECT_EQ(p.Segment().cueList[0]->cuePoints.size(), 2u);
@@ -108,7 +112,7 @@ TEST(SegmentWalk, FindsCuesAfterTheClustersThroughTheSeekHeadWhenStoppingEarly)
     uint64_t cuesAt = seekHead.size() + Cat(body).size();
     Parsed p(mkv::File(Join(Join({mkv::SeekHeadFor(mkv::kCues, cuesAt)}, body), {cues})));
 
-    EXPECT_EQ(p.Segment().clusters.size(), 30u);
+    EXPECT_EQ(p.Segment().clusters.size(), 1u);
     EXPECT_EQ(p.Segment().cueList.size(), 1u);
     EXPECT_TRUE(p.Segment().seekAble);
     EXPECT_TRUE(p.file->seekAble);
@@ -208,6 +212,7 @@ TEST(SegmentWalk, AnEntryHoldingANewerElementDoesNotLoseTheClusters)
     const auto& entries = p.Segment().trackLists[0]->entries;
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0]->trackType.value, 1u);
+    p.Segment().ContinueParsing(SIZE_MAX);
     EXPECT_EQ(p.Segment().clusters.size(), 2u);
 }
 
