@@ -1,18 +1,21 @@
-// Load, playback and seek costs over synthetic audio+video files of growing
-// length, held in memory. Besides time, each benchmark reports what the
-// library asked of the host (bytes read, reader calls) per load, per frame
-// or per seek: those counts are what stays small on a slow device.
+// Load, playback and seek costs, held in memory: synthetic audio+video files
+// (small frames, and 1080p-like frames), and the real files of tests/data.
+// Besides time, each benchmark reports what the library asked of the host
+// (reader calls, bytes read) per load, per MB delivered or per seek, and the
+// allocations it made while playing: those are what stay small on a slow
+// device. Hosts answer whole reads or at most 4096 bytes a call.
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <map>
 #include <memory>
+#include <new>
 #include <unistd.h>
 
 #include "MatroskaBuilder.h"
 #include "MemoryReader.h"
+#include "TestData.h"
 #include "api/ZolvdmxHandle.h"
 
 // Every allocation through operator new is counted, so a benchmark can tell
@@ -46,33 +49,53 @@ using namespace ebml;
 
 constexpr int64_t kSecond = 10000000;
 
-// Clusters of one second: 25 video frames of 2 KB and 47 AAC-sized audio
-// frames of 300 bytes. A key frame every `keyEvery` video frames (each
-// cluster by default; 250 is an encoder's default ten-second GOP), with a
-// cue point on every key frame.
-Bytes SyntheticFile(int seconds, int keyEvery = 25)
+// The kinds of synthetic file.
+enum Kind : int {
+    // Clusters of one second: 25 video frames of 2 KB and 47 AAC-sized audio
+    // frames of 300 bytes. A key frame every `keyEvery` video frames.
+    kSmallFrames = 0,
+    // 1080p-like: 25 frames per second at about 5 Mbit/s (key frames of
+    // 120 KB every two seconds, the others 30 KB and 15 KB in turn), AAC of
+    // 400 bytes every 21.3 ms, a cluster per GOP as mkvmerge writes them.
+    kHd = 1,
+};
+
+// A cue point on every key frame; Cues after the clusters, found through
+// the SeekHead; DefaultDuration on both tracks.
+Bytes SyntheticFile(Kind kind, int seconds, int keyEvery)
 {
+    const bool hd = kind == kHd;
+    const int clusterFrames = hd ? keyEvery : 25;
+    Bytes video = mkv::TrackEntry(1, 1, "V_MPEG4/ISO/ASP",
+                                  {Master(mkv::kVideo, {UInt(mkv::kPixelWidth, hd ? 1920 : 320),
+                                                        UInt(mkv::kPixelHeight, hd ? 1080 : 240)}),
+                                   UInt(mkv::kDefaultDuration, 40000000)});
+    Bytes audio = mkv::TrackEntry(2, 2, "A_AC3",
+                                  {Master(mkv::kAudio, {Float64(mkv::kSamplingFrequency, 48000.0)}),
+                                   UInt(mkv::kDefaultDuration, 21333333)});
     std::vector<Bytes> children{mkv::SeekHeadFor(mkv::kCues, 0), mkv::Info(1000000, seconds * 1000.0),
-                                mkv::Tracks({mkv::VideoTrack(1, "V_MPEG4/ISO/ASP", 320, 240),
-                                             mkv::AudioTrack(2, "A_AC3")})};
+                                Master(mkv::kTracks, {video, audio})};
     std::vector<mkv::CueEntry> cues;
     uint64_t offset = Cat(children).size();
-    for (int s = 0; s < seconds; ++s) {
-        if ((s * 25) % keyEvery == 0) {
-            cues.push_back({static_cast<uint64_t>(s) * 1000, 1, offset});
-        }
+    const int frames = seconds * 25;
+    for (int first = 0; first < frames; first += clusterFrames) {
+        const int clusterMs = first * 40;
         std::vector<Bytes> blocks;
-        for (int v = 0, a = 0; v < 25 || a < 47;) {
-            if (v < 25 && (a >= 47 || v * 40 <= a * 21)) {
-                bool key = (s * 25 + v) % keyEvery == 0;
-                blocks.push_back(SimpleBlock(1, static_cast<int16_t>(v * 40), key ? 0x80 : 0x00, Bytes(2048, 1)));
-                ++v;
-            } else {
-                blocks.push_back(SimpleBlock(2, static_cast<int16_t>(a * 21), 0x80, Bytes(300, 2)));
-                ++a;
+        int audioIndex = clusterMs * 3 / 64; // 21.333 ms a frame
+        for (int v = first; v < first + clusterFrames && v < frames; ++v) {
+            bool key = v % keyEvery == 0;
+            if (key) {
+                cues.push_back({static_cast<uint64_t>(v) * 40, 1, offset});
+            }
+            size_t size = hd ? (key ? 120000 : v % 2 == 0 ? 30000 : 15000) : 2048;
+            blocks.push_back(SimpleBlock(1, static_cast<int16_t>(v * 40 - clusterMs), key ? 0x80 : 0x00,
+                                         Bytes(size, 1)));
+            for (; audioIndex * 64 < (v + 1) * 40 * 3; ++audioIndex) {
+                blocks.push_back(SimpleBlock(2, static_cast<int16_t>(audioIndex * 64 / 3 - clusterMs), 0x80,
+                                             Bytes(hd ? 400 : 300, 2)));
             }
         }
-        children.push_back(mkv::Cluster(static_cast<uint64_t>(s) * 1000, blocks));
+        children.push_back(mkv::Cluster(static_cast<uint64_t>(clusterMs), blocks));
         offset += children.back().size();
     }
     children[0] = mkv::SeekHeadFor(mkv::kCues, offset);
@@ -117,20 +140,42 @@ struct Handle {
     ZOLVDMX_HANDLE_T* handle = nullptr;
 };
 
-MemoryReader& HostFor(int seconds, int keyEvery = 25)
+// One host per file, built once. `maxRead` 0: reads answered whole.
+MemoryReader& HostFor(Kind kind, int seconds, int keyEvery, int32_t maxRead)
 {
-    static std::map<std::pair<int, int>, std::unique_ptr<MemoryReader>> hosts;
-    auto& host = hosts[{seconds, keyEvery}];
+    static std::map<std::tuple<int, int, int>, std::shared_ptr<std::vector<uint8_t>>> files;
+    static std::map<std::tuple<int, int, int, int>, std::unique_ptr<MemoryReader>> hosts;
+    auto& bytes = files[{kind, seconds, keyEvery}];
+    if (!bytes) {
+        bytes = std::make_shared<std::vector<uint8_t>>(SyntheticFile(kind, seconds, keyEvery));
+    }
+    auto& host = hosts[{kind, seconds, keyEvery, maxRead}];
     if (!host) {
-        host = std::make_unique<MemoryReader>(SyntheticFile(seconds, keyEvery));
+        host = std::make_unique<MemoryReader>(*bytes);
         host->logging = false;
+        host->maxReadSize = maxRead > 0 ? maxRead : -1;
     }
     return *host;
 }
 
-void BM_Load(benchmark::State& state)
+const char* const kRealFiles[] = {"h264_aac",         "mpeg4_mp3",        "theora_vorbis",
+                                  "h264_aac_manyclusters", "ac3_only",   "x264_default_gop",
+                                  "mkvmerge_longgop", "ffmpeg_gop2s"};
+
+MemoryReader& RealHost(int index, int32_t maxRead)
 {
-    MemoryReader& host = HostFor(static_cast<int>(state.range(0)));
+    static std::map<std::pair<int, int>, std::unique_ptr<MemoryReader>> hosts;
+    auto& host = hosts[{index, maxRead}];
+    if (!host) {
+        host = std::make_unique<MemoryReader>(ReadTestFile(std::string(kRealFiles[index]) + ".mkv"));
+        host->logging = false;
+        host->maxReadSize = maxRead > 0 ? maxRead : -1;
+    }
+    return *host;
+}
+
+void CountLoad(benchmark::State& state, MemoryReader& host)
+{
     int64_t bytes = 0;
     int64_t calls = 0;
     for (auto _ : state) {
@@ -140,100 +185,77 @@ void BM_Load(benchmark::State& state)
         bytes = host.bytesDelivered;
         calls = host.calls.Total();
     }
-    state.counters["file_KB"] = static_cast<double>(host.bytes.size()) / 1024;
+    state.counters["file_MB"] = static_cast<double>(host.bytes.size()) / (1024.0 * 1024.0);
     state.counters["read_KB_per_load"] = static_cast<double>(bytes) / 1024;
     state.counters["reader_calls_per_load"] = static_cast<double>(calls);
 }
-BENCHMARK(BM_Load)->Arg(60)->Arg(600)->Arg(1800)->Unit(benchmark::kMillisecond);
 
-void BM_PlayAll(benchmark::State& state)
+// Plays every audio and video track to its end, as a player does: each time
+// the track whose next sample is due first.
+void CountPlayback(benchmark::State& state, MemoryReader& host)
 {
-    MemoryReader& host = HostFor(static_cast<int>(state.range(0)));
-    std::vector<uint8_t> buffer(320 * 240 * 2);
-    int64_t frames = 0;
-    int64_t calls = 0;
     int64_t delivered = 0;
+    int64_t calls = 0;
     int64_t read = 0;
-    int64_t reads = 0;
-    int64_t seeks = 0;
     int64_t allocated = 0;
-    size_t listed = 0;
     for (auto _ : state) {
-        Handle loaded(host);
-        host.callCount = 0;
-        host.bytesDelivered = 0;
-        host.calls = {};
-        allocated = allocations;
-        frames = 0;
-        delivered = 0;
-        for (bool more = true; more;) {
-            more = false;
-            for (int32_t track : {0, 1}) {
-                ZOLVDMX_MEDIA_SAMPLE_T sample;
-                std::memset(&sample, 0, sizeof sample);
-                sample.buffer = buffer.data();
-                if (API_ZOLVDMX_GetNextMediaSample(loaded.handle, track, &sample) == ZOLVDMX_OK) {
-                    ++frames;
-                    delivered += sample.size;
-                    more = true;
-                }
+        state.PauseTiming();
+        auto loaded = std::make_unique<Handle>(host);
+        int32_t tracks = API_ZOLVDMX_GetNumTracks(loaded->handle);
+        std::vector<std::vector<uint8_t>> buffers;
+        std::vector<int32_t> playing;
+        for (int32_t track = 0; track < tracks; ++track) {
+            ZOLVDMX_MEDIA_FORMAT_T format;
+            API_ZOLVDMX_GetMediaFormat(loaded->handle, track, &format);
+            if (format.mediaType == ZOLVDMX_MEDIA_VIDEO || format.mediaType == ZOLVDMX_MEDIA_AUDIO) {
+                playing.push_back(track);
+                buffers.emplace_back(std::max<size_t>(format.maxSampleSize, 1 << 20));
             }
         }
-        calls = host.callCount;
-        read = host.bytesDelivered;
-        reads = host.calls.read;
-        seeks = host.calls.seek;
-        allocated = allocations - allocated;
-        listed = 0;
-        for (const auto& cluster : loaded.handle->demux->matroska.segments[0]->clusters) {
-            listed += cluster->blockGroups.empty() ? 0 : 1;
+        std::vector<int64_t> due(playing.size(), INT64_MIN);
+        host.calls = {};
+        host.bytesDelivered = 0;
+        delivered = 0;
+        allocated = allocations;
+        state.ResumeTiming();
+        for (;;) {
+            size_t next = 0;
+            for (size_t i = 1; i < playing.size(); ++i) {
+                next = due[i] < due[next] ? i : next;
+            }
+            if (playing.empty() || due[next] == INT64_MAX) {
+                break;
+            }
+            ZOLVDMX_MEDIA_SAMPLE_T sample;
+            std::memset(&sample, 0, sizeof sample);
+            sample.buffer = buffers[next].data();
+            uint32_t status = API_ZOLVDMX_GetNextMediaSample(loaded->handle, playing[next], &sample);
+            if (status == ZOLVDMX_OK) {
+                delivered += sample.size;
+                due[next] = std::max(due[next], sample.endTime);
+            } else if (status != ZOLVDMX_E_FAIL) {
+                due[next] = INT64_MAX;
+            }
         }
+        state.PauseTiming();
+        allocated = allocations - allocated;
+        calls = host.calls.Total();
+        read = host.bytesDelivered;
+        loaded.reset();
+        state.ResumeTiming();
     }
-    state.counters["frames"] = static_cast<double>(frames);
     const double megabytes = static_cast<double>(delivered) / (1024.0 * 1024.0);
     state.counters["reader_calls_per_MB"] = static_cast<double>(calls) / megabytes;
     state.counters["read_MB_per_MB"] = static_cast<double>(read) / (1024.0 * 1024.0) / megabytes;
-    state.counters["reads_per_MB"] = static_cast<double>(reads) / megabytes;
-    state.counters["seeks_per_MB"] = static_cast<double>(seeks) / megabytes;
+    state.counters["allocations_per_MB"] = static_cast<double>(allocated) / megabytes;
     state.SetBytesProcessed(state.iterations() * delivered);
-    state.counters["clusters_listed_at_end"] = static_cast<double>(listed);
-    state.counters["allocations_per_frame"] = static_cast<double>(allocated) / static_cast<double>(frames);
 }
-BENCHMARK(BM_PlayAll)->Arg(60)->Arg(600)->Unit(benchmark::kMillisecond);
 
-void BM_Seek(benchmark::State& state)
-{
-    int seconds = static_cast<int>(state.range(0));
-    bool withCues = state.range(1) != 0;
-    MemoryReader& host = HostFor(seconds);
-    Handle loaded(host);
-    if (!withCues) {
-        loaded.handle->demux->matroska.segments[0]->cueList.clear();
-    }
-    int64_t target = 1;
-    int64_t bytes = 0;
-    for (auto _ : state) {
-        target = (target * 7919) % (static_cast<int64_t>(seconds - 1) * kSecond) + 1;
-        int64_t result = 0;
-        host.bytesDelivered = 0;
-        API_ZOLVDMX_Seek(loaded.handle, 0, target, &result);
-        bytes += host.bytesDelivered;
-        benchmark::DoNotOptimize(result);
-    }
-    state.counters["read_KB_per_seek"] = static_cast<double>(bytes) / 1024 / static_cast<double>(state.iterations());
-}
-BENCHMARK(BM_Seek)->Args({600, 1})->Args({600, 0})->Unit(benchmark::kMicrosecond);
-
-// Seeks of the video and then the audio track to one time in a 10-minute
-// file with ten-second GOPs spanning ten clusters, with or without Cues: on
-// one handle (later seeks profit from what earlier ones listed) and on a
+// Seeks the video track, then the audio track, to one time; on one handle
+// (later seeks profit from what earlier ones indexed and listed) or on a
 // fresh handle each time.
-void BM_SeekLongGop(benchmark::State& state)
+void CountSeeks(benchmark::State& state, MemoryReader& host, int seconds, bool withCues, bool fresh)
 {
-    bool withCues = state.range(0) != 0;
-    bool fresh = state.range(1) != 0;
-    const int seconds = 600;
-    MemoryReader& host = HostFor(seconds, 250);
     auto loaded = std::make_unique<Handle>(host);
     int64_t target = 1;
     int64_t calls = 0;
@@ -249,7 +271,7 @@ void BM_SeekLongGop(benchmark::State& state)
             loaded->handle->demux->matroska.segments[0]->cueList.clear();
         }
         target = (target * 7919) % (static_cast<int64_t>(seconds - 1) * kSecond) + 1;
-        host.callCount = 0;
+        host.calls = {};
         host.bytesDelivered = 0;
         for (int32_t track : {0, 1}) {
             int64_t result = 0;
@@ -257,19 +279,74 @@ void BM_SeekLongGop(benchmark::State& state)
             benchmark::DoNotOptimize(result);
             ++seeks;
         }
-        calls += host.callCount;
+        calls += host.calls.Total();
         bytes += host.bytesDelivered;
     }
     state.counters["reader_calls_per_seek"] = static_cast<double>(calls) / static_cast<double>(seeks);
     state.counters["read_KB_per_seek"] = static_cast<double>(bytes) / 1024 / static_cast<double>(seeks);
 }
-BENCHMARK(BM_SeekLongGop)
-    ->ArgNames({"cues", "fresh"})
-    ->Args({1, 0})
-    ->Args({0, 0})
-    ->Args({1, 1})
-    ->Args({0, 1})
+
+// Arguments: kind, seconds, key frame every N frames, maximum read (0 whole).
+void BM_Load(benchmark::State& state)
+{
+    CountLoad(state, HostFor(static_cast<Kind>(state.range(0)), static_cast<int>(state.range(1)),
+                             static_cast<int>(state.range(2)), static_cast<int32_t>(state.range(3))));
+}
+BENCHMARK(BM_Load)
+    ->ArgNames({"hd", "s", "gop", "maxread"})
+    ->Args({kSmallFrames, 600, 25, 0})
+    ->Args({kHd, 600, 50, 0})
+    ->Args({kHd, 600, 50, 4096})
+    ->Unit(benchmark::kMillisecond);
+
+void BM_PlayAll(benchmark::State& state)
+{
+    CountPlayback(state, HostFor(static_cast<Kind>(state.range(0)), static_cast<int>(state.range(1)),
+                                 static_cast<int>(state.range(2)), static_cast<int32_t>(state.range(3))));
+}
+BENCHMARK(BM_PlayAll)
+    ->ArgNames({"hd", "s", "gop", "maxread"})
+    ->Args({kSmallFrames, 60, 25, 0})
+    ->Args({kSmallFrames, 600, 25, 0})
+    ->Args({kHd, 120, 50, 0})
+    ->Args({kHd, 120, 50, 4096})
+    ->Unit(benchmark::kMillisecond);
+
+// Arguments: kind, seconds, key frame every N frames, cues, fresh handle.
+void BM_Seek(benchmark::State& state)
+{
+    auto seconds = static_cast<int>(state.range(1));
+    CountSeeks(state, HostFor(static_cast<Kind>(state.range(0)), seconds, static_cast<int>(state.range(2)), 0),
+               seconds, state.range(3) != 0, state.range(4) != 0);
+}
+BENCHMARK(BM_Seek)
+    ->ArgNames({"hd", "s", "gop", "cues", "fresh"})
+    ->Args({kSmallFrames, 600, 25, 1, 0})
+    ->Args({kSmallFrames, 600, 25, 0, 0})
+    // Ten-second GOPs spanning ten clusters, an encoder's default.
+    ->Args({kSmallFrames, 600, 250, 1, 0})
+    ->Args({kSmallFrames, 600, 250, 0, 0})
+    ->Args({kSmallFrames, 600, 250, 1, 1})
+    ->Args({kSmallFrames, 600, 250, 0, 1})
+    ->Args({kHd, 600, 50, 1, 0})
+    ->Args({kHd, 600, 50, 0, 0})
+    ->Args({kHd, 600, 50, 1, 1})
     ->Unit(benchmark::kMicrosecond);
+
+// Arguments: file index in kRealFiles, maximum read (0 whole).
+void BM_RealFileLoad(benchmark::State& state)
+{
+    CountLoad(state, RealHost(static_cast<int>(state.range(0)), static_cast<int32_t>(state.range(1))));
+    state.SetLabel(kRealFiles[state.range(0)]);
+}
+BENCHMARK(BM_RealFileLoad)->ArgsProduct({benchmark::CreateDenseRange(0, 7, 1), {0, 4096}});
+
+void BM_RealFilePlayAll(benchmark::State& state)
+{
+    CountPlayback(state, RealHost(static_cast<int>(state.range(0)), static_cast<int32_t>(state.range(1))));
+    state.SetLabel(kRealFiles[state.range(0)]);
+}
+BENCHMARK(BM_RealFilePlayAll)->ArgsProduct({benchmark::CreateDenseRange(0, 7, 1), {0, 4096}});
 
 } // namespace
 

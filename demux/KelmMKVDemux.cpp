@@ -24,11 +24,11 @@ void ReleaseFormat(ZOLVDMX_MEDIA_FORMAT_T& format)
 
 // Gives a cursor its own reader; its position is the Segment's first block.
 void PrimeCursor(_tagMKVReadCursor& cursor, EBMLSegment* segment, unsigned char* source,
-                 _ZOLVDMX_READER_CALLBACK_T* reader)
+                 _ZOLVDMX_READER_CALLBACK_T* reader, WindowCache* windows)
 {
     cursor.segment = segment;
     bool opened = false;
-    cursor.parser = std::make_unique<ReadAheadStreamParser>(source, opened, reader);
+    cursor.parser = std::make_unique<ReadAheadStreamParser>(source, opened, reader, windows);
 }
 
 } // namespace
@@ -78,8 +78,8 @@ uint32_t KelmMKVDemux::Load(unsigned char* source, _ZOLVDMX_READER_CALLBACK_T* r
         return kStatusFail;
     }
     EBMLSegment* first = matroska.segments.front().get();
-    PrimeCursor(*audioCursor, first, source, reader);
-    PrimeCursor(*videoCursor, first, source, reader);
+    PrimeCursor(*audioCursor, first, source, reader, matroska.windows.get());
+    PrimeCursor(*videoCursor, first, source, reader, matroska.windows.get());
 
     tracks.clear();
     for (size_t s = 0; s < matroska.segments.size(); ++s) {

@@ -83,6 +83,9 @@ void EBMLCluster::ListBlocks(CBitStreamParser* reader, size_t wantedGroups)
     if (fullyListed || blockGroups.size() >= wantedGroups) {
         return;
     }
+    if (pool != nullptr && blockGroups.capacity() == 0) {
+        blockGroups = pool->TakeList();
+    }
     reader->Seek(listedEnd >= 0 ? listedEnd : dataPosition, 0);
     while (blockGroups.size() < wantedGroups) {
         if (!ListOne(reader)) {
@@ -129,6 +132,8 @@ void EBMLCluster::ReleaseBlocks()
         for (auto& group : blockGroups) {
             pool->Give(std::move(group));
         }
+        blockGroups.clear();
+        pool->GiveList(std::move(blockGroups));
     }
     blockGroups.clear();
     maxBlockSize = 0;
@@ -206,6 +211,24 @@ std::unique_ptr<EBMLBlock> EBMLBlockPool::TakeBlock()
     std::unique_ptr<EBMLBlock> block = std::move(blocks.back());
     blocks.pop_back();
     return block;
+}
+
+std::vector<std::unique_ptr<EBMLBlockGroup>> EBMLBlockPool::TakeList()
+{
+    if (lists.empty()) {
+        return {};
+    }
+    std::vector<std::unique_ptr<EBMLBlockGroup>> list = std::move(lists.back());
+    lists.pop_back();
+    return list;
+}
+
+void EBMLBlockPool::GiveList(std::vector<std::unique_ptr<EBMLBlockGroup>> list)
+{
+    if (list.capacity() > 0) {
+        list.clear();
+        lists.push_back(std::move(list));
+    }
 }
 
 void EBMLBlockPool::Give(std::unique_ptr<EBMLBlockGroup> group)

@@ -39,10 +39,14 @@ public:
     std::unique_ptr<EBMLBlock> TakeBlock();
     // Takes back a group and its blocks.
     void Give(std::unique_ptr<EBMLBlockGroup> group);
+    // A cluster's list of groups, emptied, with the room it had.
+    std::vector<std::unique_ptr<EBMLBlockGroup>> TakeList();
+    void GiveList(std::vector<std::unique_ptr<EBMLBlockGroup>> list);
 
 private:
     std::vector<std::unique_ptr<EBMLBlockGroup>> groups;
     std::vector<std::unique_ptr<EBMLBlock>> blocks;
+    std::vector<std::vector<std::unique_ptr<EBMLBlockGroup>>> lists;
 };
 
 class EBMLCluster : public EBML {

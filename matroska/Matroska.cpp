@@ -54,7 +54,10 @@ uint32_t Matroska::Parse(unsigned char* name, _ZOLVDMX_READER_CALLBACK_T* reader
 {
     stream.reset();
     bool ok = false;
-    stream = std::make_unique<ReadAheadStreamParser>(name, ok, reader);
+    if (!windows) {
+        windows = std::make_unique<WindowCache>(kSharedWindows, ReadAheadStreamParser::kWindowSize);
+    }
+    stream = std::make_unique<ReadAheadStreamParser>(name, ok, reader, windows.get());
     if (!ok) {
         stream.reset();
         return 1;

@@ -13,6 +13,12 @@
 #include "matroska/EBMLSegment.h"
 #include "stream/NoCachingFileStreamParser.h"
 #include "stream/ReadAheadStreamParser.h"
+#include "stream/WindowCache.h"
+
+// Windows shared by the streams of one file: the file object's walk and the
+// two read cursors each keep one in use, the fourth takes the clusters a
+// cursor looks ahead into. 256 KiB for a handle.
+constexpr int32_t kSharedWindows = 4;
 
 class EBMLHeader : public EBML {
 public:
@@ -46,6 +52,9 @@ public:
     std::vector<std::unique_ptr<EBMLHeader>> headers;
     std::vector<std::unique_ptr<EBMLSegment>> segments;
     bool parsing = false;
+    // The windows every stream over the source shares (this object's and the
+    // read cursors'); they outlive the streams.
+    std::unique_ptr<WindowCache> windows;
     std::unique_ptr<ReadAheadStreamParser> stream;
     bool seekAble = false; // a Segment of this file met a SeekHead
 };

@@ -5,11 +5,16 @@
 #include <cstring>
 #include <new>
 
-ReadAheadStreamParser::ReadAheadStreamParser(unsigned char* name, bool& ok, _ZOLVDMX_READER_CALLBACK_T* reader)
-    : window(new (std::nothrow) uint8_t[kWindowSize])
+ReadAheadStreamParser::ReadAheadStreamParser(unsigned char* name, bool& ok, _ZOLVDMX_READER_CALLBACK_T* reader,
+                                             WindowCache* shared)
+    : cache(shared)
 {
+    if (cache == nullptr) {
+        ownCache = std::make_unique<WindowCache>(1, kWindowSize);
+        cache = ownCache.get();
+    }
     // Without a window every read goes straight to the host: slower, same results.
-    windowCapacity = window ? kWindowSize : 0;
+    windowCapacity = cache->Empty() ? 0 : cache->WindowSize();
     source.SetReader(reader);
     ok = Load(name);
 }
@@ -19,8 +24,11 @@ ReadAheadStreamParser::~ReadAheadStreamParser() = default;
 bool ReadAheadStreamParser::Load(unsigned char* name)
 {
     bool opened = source.Load(name);
-    windowStart = 0;
-    windowLength = 0;
+    current = nullptr;
+    if (ownCache) {
+        // A source opened afresh may differ: nothing held stays.
+        ownCache->Clear();
+    }
     readPosition = 0;
     // Load leaves the host at 0.
     hostPosition = 0;
@@ -35,34 +43,50 @@ int64_t ReadAheadStreamParser::GetFileLength()
 
 bool ReadAheadStreamParser::InWindow(int64_t position, int32_t count) const
 {
-    return position >= windowStart && count <= windowLength && position - windowStart <= windowLength - count;
+    return current != nullptr && current->Holds(position, count);
 }
 
 int32_t ReadAheadStreamParser::CopyFromWindow(int64_t position, int32_t count, uint8_t* dest)
 {
-    if (position < windowStart || position - windowStart >= windowLength) {
+    if (current == nullptr || position < current->start || position - current->start >= current->length) {
         return 0;
     }
-    auto offset = static_cast<int32_t>(position - windowStart);
-    int32_t n = windowLength - offset < count ? windowLength - offset : count;
-    std::memcpy(dest, window.get() + offset, static_cast<size_t>(n));
+    cache->Touch(current);
+    auto offset = static_cast<int32_t>(position - current->start);
+    int32_t n = current->length - offset < count ? current->length - offset : count;
+    std::memcpy(dest, current->bytes.get() + offset, static_cast<size_t>(n));
     return n;
 }
 
 bool ReadAheadStreamParser::Refill(int64_t position, int32_t needed)
 {
+    if (WindowCache::Window* held = cache->Find(position, needed)) {
+        current = held;
+        return true;
+    }
+    current = cache->Victim();
+    if (current == nullptr) {
+        return false;
+    }
+    // Windows start on a granule boundary, so that streams reading near each
+    // other fill the same windows rather than overlapping ones.
+    int64_t start = position;
+    if (needed <= windowCapacity - kWindowGranule) {
+        start = position - position % kWindowGranule;
+    }
+    const int32_t lead = static_cast<int32_t>(position - start);
     // Stop at the reported length when the request fits before it, so the
     // last refill needs no extra read to learn where the source ends. A
     // request reaching past that length reads a full window anyway: the
     // host's data, not its length, decides what a read delivers.
     int32_t wanted = windowCapacity;
     int64_t length = source.GetFileLength();
-    if (length > position && length - position >= needed && length - position < wanted) {
-        wanted = static_cast<int32_t>(length - position);
+    if (length > start && length - start >= lead + needed && length - start < wanted) {
+        wanted = static_cast<int32_t>(length - start);
     }
-    windowStart = position;
-    windowLength = ReadFromHost(position, wanted, window.get());
-    return windowLength > 0;
+    current->start = start;
+    current->length = ReadFromHost(start, wanted, current->bytes.get());
+    return current->length > lead;
 }
 
 int32_t ReadAheadStreamParser::ReadFromHost(int64_t position, int32_t count, uint8_t* dest)
@@ -101,8 +125,8 @@ int32_t ReadAheadStreamParser::GetByte()
 {
     // Element headers come byte by byte through the bit reader: the common
     // case is one array access.
-    if (readPosition >= windowStart && readPosition - windowStart < windowLength) {
-        return window[static_cast<size_t>(readPosition++ - windowStart)];
+    if (current != nullptr && readPosition >= current->start && readPosition - current->start < current->length) {
+        return current->bytes[static_cast<size_t>(readPosition++ - current->start)];
     }
     uint8_t b = 0;
     GetBytes(1, &b);
@@ -138,7 +162,11 @@ int32_t ReadAheadStreamParser::ReadAt(int64_t position, int32_t count, uint8_t* 
         Refill(position, count);
         return CopyFromWindow(position, count, dest);
     }
-    // A frame that starts in the window takes its head from there.
+    // A frame held whole by a window another stream read, or whose head
+    // lies in one, takes those bytes from there.
+    if (WindowCache::Window* held = cache->Find(position, count < windowCapacity ? count : 1)) {
+        current = held;
+    }
     int32_t delivered = CopyFromWindow(position, count, dest);
     return delivered + ReadFromHost(position + delivered, count - delivered, dest + delivered);
 }

@@ -9,26 +9,30 @@
 
 #include "CBitStreamParser.h"
 #include "NoCachingFileStreamParser.h"
+#include "WindowCache.h"
 #include "zolvdmx.h"
 
 class ReadAheadStreamParser : public CBitStreamParser {
 public:
-    // 64 KiB: a handle holds three of these (the file object's stream and
-    // one per read cursor), under 200 KiB of a 32-bit device's memory. A
-    // window this size takes in a cluster's worth of block headers and small
-    // frames, or a whole Tracks, SeekHead or Cues chunk, with one host read,
-    // while a refill after a seek costs no more than one flash erase block
-    // or a few network packets. Frames larger than the window never pass
-    // through it, so it need not grow with the video's bit rate.
+    // 64 KiB: a window this size takes in a cluster's worth of block headers
+    // and small frames, or a whole Tracks, SeekHead or Cues chunk, with one
+    // host read, while a refill after a seek costs no more than one flash
+    // erase block or a few network packets. Frames larger than the window
+    // never pass through it, so it need not grow with the video's bit rate.
     static constexpr int32_t kWindowSize = 64 * 1024;
     // A ReadAt outside the window below this size refills the window at the
     // position instead of reading straight into the destination: the next
     // small frames and block headers then come from the same host read.
     static constexpr int32_t kSmallRead = 4 * 1024;
+    // Windows start at multiples of this.
+    static constexpr int32_t kWindowGranule = 4 * 1024;
 
     // Stores the reader pointer (not owned) and runs Load(name); `ok` gets
-    // its result.
-    ReadAheadStreamParser(unsigned char* name, bool& ok, _ZOLVDMX_READER_CALLBACK_T* reader);
+    // its result. The windows come from `shared` (not owned; every stream
+    // given it reads the same source) or, without it, are the stream's own
+    // single window.
+    ReadAheadStreamParser(unsigned char* name, bool& ok, _ZOLVDMX_READER_CALLBACK_T* reader,
+                          WindowCache* shared = nullptr);
     ~ReadAheadStreamParser() override;
 
     // Opens the source (closing a handle already open first) at position 0
@@ -58,25 +62,25 @@ public:
     int32_t ReadAt(int64_t position, int32_t count, uint8_t* dest) override;
 
 private:
-    // Whether [position, position + count) lies in the window.
+    // Whether [position, position + count) lies in the current window.
     bool InWindow(int64_t position, int32_t count) const;
     // Copies the part of [position, position + count) that starts in the
-    // window; the count copied (0 when position is outside it).
+    // current window; the count copied (0 when position is outside it).
     int32_t CopyFromWindow(int64_t position, int32_t count, uint8_t* dest);
-    // Reads the window afresh from `position` with one host read, sized to
-    // cover at least `needed` bytes when the source has them; false when
-    // nothing arrived.
+    // Makes current a window holding `needed` bytes from `position`: one
+    // already held, else the least recently used one read afresh from
+    // `position` with one host read; false when nothing arrived.
     bool Refill(int64_t position, int32_t needed);
     // One host read of `count` bytes at `position` into `dest`, seeking
     // first only when the host is elsewhere; the count delivered.
     int32_t ReadFromHost(int64_t position, int32_t count, uint8_t* dest);
 
-    NoCachingFileStreamParser source;  // the host handle and whole reads
-    std::unique_ptr<uint8_t[]> window; // null when it could not be allocated
-    int32_t windowCapacity = 0;        // kWindowSize, or 0 without a window
-    int64_t windowStart = 0;           // source offset of window[0]
-    int32_t windowLength = 0;          // valid bytes in the window
-    int64_t readPosition = 0;          // the stream's position in the source
+    NoCachingFileStreamParser source;     // the host handle and whole reads
+    std::unique_ptr<WindowCache> ownCache; // when no shared windows were given
+    WindowCache* cache = nullptr;         // where the windows live
+    WindowCache::Window* current = nullptr; // the window last used; null before the first
+    int32_t windowCapacity = 0;           // the window size, or 0 without windows
+    int64_t readPosition = 0;             // the stream's position in the source
     int64_t hostPosition = 0;          // where the host's next read starts...
     bool hostPositionKnown = false;    // ...unless a short read left it unsure
 };

@@ -179,13 +179,13 @@ TEST(ReadAheadStreamParser, HeadersPeeksTellsAndSeeksInsideTheWindowCostNoHostCa
     EXPECT_FALSE(stream.IsEnd());
     EXPECT_TRUE(host.log.empty());
 
-    // A peek across the window's end restarts the window at the position,
-    // so the bytes peeked are then read from it.
+    // A peek across the window's end restarts the window at the 4 KiB
+    // boundary before the position, so the bytes peeked are then read from it.
     stream.Seek(kWindow - 2, ZOLVDMX_SEEK_SET);
     EXPECT_EQ(stream.Peek(dest, 4), 4);
     EXPECT_EQ(stream.GetBytes(4, dest), 4);
     EXPECT_EQ(dest[3], bytes[kWindow + 1]);
-    EXPECT_EQ(host.log, (Log{"seek h1 65534 0", "read h1 65536"}));
+    EXPECT_EQ(host.log, (Log{"seek h1 61440 0", "read h1 65536"}));
     host.ClearLog();
 
     // A read running off the window continues where the host already is;
@@ -193,7 +193,7 @@ TEST(ReadAheadStreamParser, HeadersPeeksTellsAndSeeksInsideTheWindowCostNoHostCa
     std::vector<uint8_t> large(kWindow);
     EXPECT_EQ(stream.GetBytes(kWindow - 2, large.data()), kWindow - 2);
     EXPECT_EQ(large[kWindow - 3], bytes[2 * kWindow - 1]);
-    EXPECT_EQ(host.log, (Log{"read h1 5002"}));
+    EXPECT_EQ(host.log, (Log{"read h1 9096"}));
     host.ClearLog();
 
     // A read of a window or more goes straight into the destination and
@@ -233,12 +233,13 @@ TEST(ReadAheadStreamParser, ReadAtServesFromTheWindowOrStraightFromTheHost)
     };
     const Case cases[] = {
         {"inside the window", 100, 30000, 30000, {}},
-        {"small, outside: refills the window there", 100000, 100, 100, {"seek h1 100000 0", "read h1 65536"}},
+        // Windows start at a multiple of 4 KiB: this one at 98304.
+        {"small, outside: refills the window there", 100000, 100, 100, {"seek h1 98304 0", "read h1 65536"}},
         {"small, in the refilled window", 150000, 4000, 4000, {}},
         {"large, outside: straight to the destination", 10, 8000, 8000, {"seek h1 10 0", "read h1 8000"}},
-        {"the window survives it", 160000, 5000, 5000, {}},
+        {"the window survives it", 155000, 5000, 5000, {}},
         {"large, starting in the window: only the rest is read", 160000, 10000, 10000,
-         {"seek h1 165536 0", "read h1 4464"}},
+         {"seek h1 163840 0", "read h1 6160"}},
         {"large, past the end: short", 3 * kWindow - 5000, 9000, 5000,
          {"seek h1 191608 0", "read h1 9000", "read h1 4000"}},
         {"at the end", 3 * kWindow, 10, 0, {"seek h1 196608 0", "read h1 65536"}},
@@ -300,4 +301,39 @@ TEST(ReadAheadStreamParser, LoadStartsOverWithAnEmptyWindowAndAClosedStreamCalls
     EXPECT_EQ(stream.ReadAt(0, 4, dest), 0);
     EXPECT_TRUE(stream.IsEnd());
     EXPECT_EQ(host.log, (Log{"close h2", "open"}));
+}
+
+TEST(ReadAheadStreamParser, StreamsSharingWindowsReadEachRegionFromTheHostOnce)
+{
+    MemoryReader host(Pattern(6 * kWindow));
+    _ZOLVDMX_READER_CALLBACK_T callbacks = host.Callbacks();
+    WindowCache shared(2, kWindow);
+    bool opened = false;
+    ReadAheadStreamParser first(host.Name(), opened, &callbacks, &shared);
+    ReadAheadStreamParser second(host.Name(), opened, &callbacks, &shared);
+    host.ClearLog();
+
+    // What one stream read, the other finds in the shared window.
+    std::vector<uint8_t> a(100);
+    std::vector<uint8_t> b(100);
+    EXPECT_EQ(first.ReadAt(kWindow + 10, 100, a.data()), 100);
+    EXPECT_EQ(host.log, (Log{"seek h1 65536 0", "read h1 65536"}));
+    host.ClearLog();
+    EXPECT_EQ(second.ReadAt(kWindow + 10, 100, b.data()), 100);
+    second.Seek(kWindow + 500, ZOLVDMX_SEEK_SET);
+    EXPECT_EQ(second.GetByte(), host.bytes[kWindow + 500]);
+    EXPECT_TRUE(host.log.empty());
+    EXPECT_EQ(a, b);
+
+    // Two windows: a third region replaces the one used least recently.
+    second.ReadAt(3 * kWindow, 10, b.data());
+    first.ReadAt(kWindow + 20, 10, a.data());   // the first region, now the more recent
+    second.ReadAt(5 * kWindow, 10, b.data());   // replaces the third region's window
+    host.ClearLog();
+    first.ReadAt(kWindow + 30, 10, a.data());
+    EXPECT_TRUE(host.log.empty());
+    second.ReadAt(3 * kWindow + 5, 10, b.data());
+    EXPECT_EQ(host.log, (Log{"seek h2 196608 0", "read h2 65536"}));
+    EXPECT_EQ(std::vector<uint8_t>(b.begin(), b.begin() + 10),
+              std::vector<uint8_t>(host.bytes.begin() + 3 * kWindow + 5, host.bytes.begin() + 3 * kWindow + 15));
 }
