@@ -3,6 +3,7 @@
 // data. The load-time walk stops early; ContinueParsing resumes it.
 #include "EBMLSegment.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "ebml/ElementLoop.h"
@@ -107,7 +108,10 @@ void EBMLSegment::Walk(CBitStreamParser* stream, StopWhen done)
         if (done()) {
             break;
         }
-        if (WalkOne(stream) == Step::Stop) {
+        int64_t before = stream->Tell();
+        if (WalkOne(stream) == Step::Stop || stream->Tell() <= before) {
+            // Damage the walk cannot get past, or an element that would
+            // send it back: nothing further is indexed.
             walkComplete = true;
             break;
         }
@@ -238,8 +242,9 @@ void EBMLSegment::RecordCluster(CBitStreamParser* stream, int64_t elementStart, 
         cluster->dataSize = static_cast<uint64_t>(clusterEnd - cluster->dataPosition);
     } else if (cluster->dataPosition > end || size > static_cast<uint64_t>(end - cluster->dataPosition)) {
         // The size runs past the end: a damaged size or a cut file. The
-        // cluster ends where the next element that reads cleanly starts.
-        int64_t resume = end;
+        // cluster ends where the next element that reads cleanly starts, or
+        // with the source.
+        int64_t resume = std::max(end, stream->GetFileLength());
         if (Resynchronise(stream, cluster->dataPosition) != kIdInvalid) {
             resume = stream->Tell();
         }

@@ -192,6 +192,21 @@ TEST(SegmentWalk, GoesOnAtTheNextSoundClusterAfterADamagedClusterHeader)
     }
 }
 
+TEST(SegmentWalk, AClusterPastTheSegmentsEndWithASizePastTheSourceEndsTheWalk)
+{
+    // Found by fuzzing: a Segment that ends after Info and Tracks, then a
+    // cluster whose size runs past the source. Ending it at the Segment's end
+    // would send the walk back to it for ever.
+    Bytes cluster = Master(mkv::kCluster, {UInt(mkv::kTimecode, 0), SimpleBlock(1, 0, 0x80, Bytes(40, 1))}, 8);
+    cluster[11] = 0x7F; // the low byte of the 8-byte size: far past the end
+    Bytes file = Cat({mkv::File({mkv::Info(), AudioVideoTracks()}), cluster});
+    Parsed p(file);
+    p.Segment().ContinueParsing(SIZE_MAX);
+    EXPECT_TRUE(p.Segment().IsWalkComplete());
+    ASSERT_EQ(p.Segment().clusters.size(), 1u);
+    EXPECT_EQ(p.Segment().clusters[0]->DeclaredEnd(), static_cast<int64_t>(file.size()));
+}
+
 TEST(SegmentWalk, PassesOverElementsItDoesNotKnowInsideTheSegment)
 {
     // An unknown element, a SignatureSlot, Tags and Void between clusters.
