@@ -168,7 +168,8 @@ KelmMKVDemux::FrameTiming KelmMKVDemux::TimeFrames(const _tagMKVTrackIndexMeta& 
     // the next frame in presentation order among the following blocks.
     bool found = false;
     int64_t next = INT64_MAX;
-    if (frames == 1) {
+    const bool reordered = record.trackEntry->trackType.value == 1;
+    if (frames == 1 && reordered) {
         for (int64_t t : earlier) {
             if (t > timing.time && t < next) {
                 next = t;
@@ -192,7 +193,9 @@ KelmMKVDemux::FrameTiming KelmMKVDemux::TimeFrames(const _tagMKVTrackIndexMeta& 
             next = t;
             found = true;
         }
-        return frames == 1 && ++seen < kPresentationLookAhead;
+        // Only video is stored out of presentation order: for any other
+        // track the first later frame is the next one shown.
+        return frames == 1 && !(found && !reordered) && ++seen < kPresentationLookAhead;
     });
     if (found) {
         timing.span = next - timing.time;
