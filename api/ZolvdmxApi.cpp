@@ -10,8 +10,10 @@
 
 namespace {
 
-// The four-character code AVC1 as a little-endian 32-bit value.
+// The four-character codes AVC1 and HEVC as little-endian 32-bit values:
+// their parameter sets go out as a sample of their own.
 constexpr uint32_t kCodecAvc1 = 0x31435641u;
+constexpr uint32_t kCodecHevc = 0x43564548u;
 
 bool IsValidTrack(ZOLVDMX_HANDLE_T* handle, int32_t track)
 {
@@ -120,9 +122,10 @@ uint32_t API_ZOLVDMX_GetNextMediaSample(ZOLVDMX_HANDLE_T* handle, int32_t track,
         _tagMKVTrackIndexMeta& record = demux.tracks[static_cast<size_t>(track)];
         const ZOLVDMX_MEDIA_FORMAT_T& format = record.format;
 
-        // An H.264 track's parameter sets go out before its first frame,
-        // once per track (not again after a seek).
-        if (!record.configSent && format.codec == kCodecAvc1 && format.configSize > 0 && format.config != nullptr) {
+        // An H.264 or HEVC track's parameter sets go out before its first
+        // frame, once per track (not again after a seek).
+        if (!record.configSent && (format.codec == kCodecAvc1 || format.codec == kCodecHevc) &&
+            format.configSize > 0 && format.config != nullptr) {
             std::memcpy(sample->buffer, format.config, static_cast<size_t>(format.configSize));
             sample->size = format.configSize;
             sample->startTime = 0;

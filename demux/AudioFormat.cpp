@@ -18,11 +18,15 @@ struct FormatTagRow {
     bool setsCodec; // PCM is named by the header's format tag alone
 };
 
+// E-AC-3 carries the AC-3 tag: decoders of one take the other.
 const FormatTagRow kFormatTagCodecs[] = {
     {"A_MPEG/L3", 0x0055, true},
     {"A_MPEG/L2", 0x0050, true},
     {"A_AC3", 0x2000, true},
+    {"A_EAC3", 0x2000, true},
     {"A_DTS", 0x2001, true},
+    {"A_OPUS", 0x704F, true},
+    {"A_FLAC", 0xF1AC, true},
     {"A_PCM/INT/LIT", 0x0001, false},
 };
 
@@ -115,6 +119,53 @@ uint32_t SamplesPerSecond(const EBMLAudio* audio)
     return frequency < 4294967296.0f ? static_cast<uint32_t>(frequency) : UINT32_MAX;
 }
 
+// Whether `data` starts with an AudioSpecificConfig whose object type and
+// sampling frequency index parse; `sbr` tells whether it signals spectral
+// band replication (object type 5 or 29, or an SBR sync extension).
+bool ParseAudioSpecificConfig(const uint8_t* data, int32_t length, bool& sbr)
+{
+    sbr = false;
+    if (data == nullptr || length < 2) {
+        return false;
+    }
+    uint32_t objectType = data[0] >> 3;
+    int32_t bit = 5;
+    if (objectType == 31) {
+        objectType = 32 + (((data[0] & 0x07u) << 3) | (data[1] >> 5));
+        bit = 11;
+    }
+    auto bits = [&](int32_t at, int32_t count) {
+        uint32_t value = 0;
+        for (int32_t k = 0; k < count; ++k, ++at) {
+            value = value << 1 | ((data[at / 8] >> (7 - at % 8)) & 1u);
+        }
+        return value;
+    };
+    if (objectType == 0 || bit + 4 > 8 * length) {
+        return false;
+    }
+    uint32_t frequencyIndex = bits(bit, 4);
+    bit += 4;
+    if (frequencyIndex == 15) {
+        bit += 24; // an explicit frequency
+    } else if (frequencyIndex > 12) {
+        return false;
+    }
+    if (bit > 8 * length) {
+        return false;
+    }
+    // The explicit form names SBR first; the backward-compatible form ends
+    // an LC configuration (channels, three GA bits) with the sync extension
+    // 0x2B7, object type 5 and the SBR flag.
+    sbr = objectType == 5 || objectType == 29;
+    int32_t extension = bit + 4 + 3;
+    if (!sbr && objectType == 2 && extension + 17 <= 8 * length && bits(extension, 11) == 0x2B7 &&
+        bits(extension + 11, 5) == 5) {
+        sbr = bits(extension + 16, 1) == 1;
+    }
+    return true;
+}
+
 } // namespace
 
 int32_t MakeAACInitData(uint8_t* out, int32_t profile, int32_t frequency, int32_t channels)
@@ -164,7 +215,6 @@ bool KelmMKVDemux::GetAudioHeader(EBMLTrackEntry* entry, ZOLVDMX_MEDIA_FORMAT_T*
     format->configSize = 0;
     format->config = nullptr;
 
-    bool supported = true;
     bool headerFromPrivate = false;
     if (const FormatTagRow* row = FindRow(kFormatTagCodecs, codecID)) {
         wave.wFormatTag = row->formatTag;
@@ -176,21 +226,34 @@ bool KelmMKVDemux::GetAudioHeader(EBMLTrackEntry* entry, ZOLVDMX_MEDIA_FORMAT_T*
             CopyToRecord(privateData, privateLength, format->codecPrivate, format->codecPrivateSize);
         }
     } else if (codecID.Find("A_AAC") >= 0) {
-        // The configuration is generated: Matroska AAC tracks seldom carry a
-        // usable one. An SBR track is announced at the doubled output rate,
-        // while its configuration and bit rate keep the stored rate.
-        const AacProfileRow* profileRow = FindRow(kAacProfiles, codecID, 1);
-        int32_t profile = profileRow != nullptr ? profileRow->profile : kAacProfileLc;
-        uint8_t config[kAacConfigSize];
-        int32_t used = MakeAACInitData(config, profile, static_cast<int32_t>(wave.nSamplesPerSec),
-                                       static_cast<int32_t>(channels));
-        CopyToRecord(config, kAacConfigSize, format->codecPrivate, format->codecPrivateSize);
+        // The file's own AudioSpecificConfig when CodecPrivate holds one: it
+        // says what the codec ID cannot (HE-AAC signalling, channel
+        // configuration 0, 960-sample frames). The legacy IDs carry none: a
+        // configuration is generated from the ID. An SBR track is announced
+        // at its output rate (OutputSamplingFrequency, else twice the stored
+        // rate), while its bit rate keeps the stored rate.
+        bool sbr = false;
+        if (ParseAudioSpecificConfig(privateData, privateLength, sbr)) {
+            CopyToRecord(privateData, privateLength, format->codecPrivate, format->codecPrivateSize);
+            wave.cbSize = static_cast<uint16_t>(privateLength);
+        } else {
+            const AacProfileRow* profileRow = FindRow(kAacProfiles, codecID, 1);
+            int32_t profile = profileRow != nullptr ? profileRow->profile : kAacProfileLc;
+            uint8_t config[kAacConfigSize];
+            int32_t used = MakeAACInitData(config, profile, static_cast<int32_t>(wave.nSamplesPerSec),
+                                           static_cast<int32_t>(channels));
+            CopyToRecord(config, kAacConfigSize, format->codecPrivate, format->codecPrivateSize);
+            wave.cbSize = static_cast<uint16_t>(used);
+            sbr = profile == kAacProfileSbr;
+        }
         wave.wFormatTag = kFormatTagAac;
         format->codec = kFormatTagAac;
-        wave.cbSize = static_cast<uint16_t>(used);
-        if (profile == kAacProfileSbr) {
-            wave.nSamplesPerSec *= 2;
-            wave.nAvgBytesPerSec *= 2;
+        if (sbr) {
+            float output = audio != nullptr ? audio->outputSamplingFrequency : 0.0f;
+            uint32_t rate = output > 0.0f && output < 4294967296.0f ? static_cast<uint32_t>(output)
+                                                                    : wave.nSamplesPerSec * 2;
+            wave.nAvgBytesPerSec = uint32_t{wave.nBlockAlign} * rate;
+            wave.nSamplesPerSec = rate;
         }
     } else if (codecID.Find("A_VORBIS") >= 0) {
         wave.wFormatTag = kFormatTagVorbis;
@@ -212,7 +275,12 @@ bool KelmMKVDemux::GetAudioHeader(EBMLTrackEntry* entry, ZOLVDMX_MEDIA_FORMAT_T*
         }
         wave.cbSize = 0;
     } else {
-        supported = false;
+        // A codec this library does not name: codec 0 and what the file
+        // says, so its frames are delivered and the host decides.
+        if (privateLength > 0) {
+            wave.cbSize = static_cast<uint16_t>(privateLength);
+            CopyToRecord(privateData, privateLength, format->codecPrivate, format->codecPrivateSize);
+        }
     }
 
     uint8_t* header = static_cast<uint8_t*>(format->header);
@@ -228,5 +296,5 @@ bool KelmMKVDemux::GetAudioHeader(EBMLTrackEntry* entry, ZOLVDMX_MEDIA_FORMAT_T*
         size_t count = privateLength < kAcmHeaderSize ? static_cast<size_t>(privateLength) : kWaveFormatExSize;
         std::memcpy(header, privateData, count);
     }
-    return supported;
+    return true;
 }

@@ -88,10 +88,18 @@ uint32_t KelmMKVDemux::Load(unsigned char* source, _ZOLVDMX_READER_CALLBACK_T* r
             EBMLTrack& trackList = *segment.trackLists[t];
             for (size_t e = 0; e < trackList.entries.size(); ++e) {
                 EBMLTrackEntry* entry = trackList.entries[e].get();
-                if (!entry->Expand(2)) {
-                    continue; // its codec private data is encrypted
+                const uint8_t* prefix = nullptr;
+                int32_t prefixLength = 0;
+                if (!entry->Expand(2) ||
+                    entry->FrameStorage(prefix, prefixLength) == EBMLTrackEntry::Storage::Unreadable) {
+                    // Its CodecPrivate or its frames are encrypted or
+                    // compressed in a way not undone here: whatever it
+                    // delivered would be corrupted.
+                    continue;
                 }
                 _tagMKVTrackIndexMeta record;
+                record.framePrefix = prefix;
+                record.framePrefixLength = prefixLength;
                 record.segmentIndex = static_cast<uint32_t>(s);
                 record.trackIndex = static_cast<uint32_t>(t);
                 record.entryIndex = static_cast<uint32_t>(e);
@@ -100,8 +108,13 @@ uint32_t KelmMKVDemux::Load(unsigned char* source, _ZOLVDMX_READER_CALLBACK_T* r
                 // Described in place, so the record's buffers are owned by the
                 // table from the first allocation on.
                 nalLengthSizeMinusOne = -1;
-                SetMediaFormat(entry, &tracks.back().format);
+                ZOLVDMX_MEDIA_FORMAT_T& format = tracks.back().format;
+                SetMediaFormat(entry, &format);
                 tracks.back().nalLengthSizeMinusOne = nalLengthSizeMinusOne;
+                if (format.maxSampleSize > 0 && prefixLength > 0) {
+                    // The buffer must hold the frame with its header put back.
+                    format.maxSampleSize += static_cast<uint32_t>(prefixLength);
+                }
             }
         }
     }

@@ -46,10 +46,15 @@ struct _tagMKVTrackIndexMeta {
     uint32_t entryIndex = 0;
     EBMLTrackEntry* trackEntry = nullptr; // owned by the element tree
     ZOLVDMX_MEDIA_FORMAT_T format{};      // owns header, codecPrivate, config, videoExtra
-    // H.264: this track's NAL length size minus one (from its avcC), -1
-    // when unknown; whether its parameter-set sample has gone out.
+    // H.264 and HEVC: this track's NAL length size minus one (from its
+    // avcC or hvcC), -1 when unknown; whether its parameter-set sample has
+    // gone out.
     int32_t nalLengthSizeMinusOne = -1;
     bool configSent = false;
+    // Header stripping: the bytes put back in front of every frame (held by
+    // the track entry's ContentCompression).
+    const uint8_t* framePrefix = nullptr;
+    int32_t framePrefixLength = 0;
     // Duration of the frame of this track delivered last (100 ns units):
     // the last resort for a frame nothing else gives a duration.
     int64_t lastFrameDuration = 0;
@@ -125,6 +130,9 @@ public:
     bool GetVideoHeader(EBMLTrackEntry* entry, ZOLVDMX_MEDIA_FORMAT_T* format);
     bool GetAudioHeader(EBMLTrackEntry* entry, ZOLVDMX_MEDIA_FORMAT_T* format);
     bool KL_GetH264SPSPPS(const uint8_t* data, int32_t length, uint8_t* out, int32_t* outLength);
+    // The NAL units of every array of an hvcC record (VPS, SPS, PPS, SEI),
+    // each behind a start code, into `out`; sets nalLengthSizeMinusOne.
+    bool GetHevcParameterSets(const uint8_t* data, int32_t length, std::vector<uint8_t>& out);
 
     // Sample delivery. `capacity` is the host buffer's size in bytes: a
     // frame that does not fit is not copied.

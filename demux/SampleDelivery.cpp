@@ -17,8 +17,9 @@
 
 namespace {
 
-// The four-character code AVC1 as a little-endian 32-bit value.
+// The four-character codes AVC1 and HEVC as little-endian 32-bit values.
 constexpr uint32_t kFourCcAvc1 = 0x31435641u;
+constexpr uint32_t kFourCcHevc = 0x43564548u;
 // Following blocks of a track searched for the next frame in presentation
 // order: more than any decoder reorders.
 constexpr int32_t kPresentationLookAhead = 16;
@@ -30,7 +31,9 @@ constexpr int32_t kLaceHeadBytes = 256;
 // not make one frame read the rest of the file.
 constexpr int64_t kLookAheadSpan = 300000000;
 
-bool IsH264Track(const _tagMKVTrackIndexMeta& track)
+// H.264 and HEVC tracks store length-prefixed NAL units, which are
+// delivered in start-code form.
+bool HasLengthPrefixedNalUnits(const _tagMKVTrackIndexMeta& track)
 {
     const auto* header = static_cast<const uint8_t*>(track.format.header);
     if (track.format.mediaType != ZOLVDMX_MEDIA_VIDEO || header == nullptr) {
@@ -39,7 +42,7 @@ bool IsH264Track(const _tagMKVTrackIndexMeta& track)
     // biCompression, little-endian at offset 16 of the BITMAPINFOHEADER.
     uint32_t compression = static_cast<uint32_t>(header[16]) | static_cast<uint32_t>(header[17]) << 8 |
                            static_cast<uint32_t>(header[18]) << 16 | static_cast<uint32_t>(header[19]) << 24;
-    return compression == kFourCcAvc1;
+    return compression == kFourCcAvc1 || compression == kFourCcHevc;
 }
 
 int64_t AddSaturated(int64_t a, int64_t b)
@@ -118,23 +121,27 @@ bool KelmMKVDemux::DeliverFrame(const _tagMKVTrackIndexMeta& record, _tagMKVRead
     const EBMLBlock& block = *cursor.block;
     const EBMLBlock::_BLOCK_INFO frame = block.FrontFrame();
     const int64_t position = block.dataPosition + frame.offset;
-    if (frame.size > capacity) {
+    // A stripped header goes back in front of the frame's stored bytes.
+    const int32_t prefix = record.framePrefixLength;
+    if (frame.size > capacity - prefix) {
         return false; // larger than the host's buffer: not copied
     }
-    if (!IsH264Track(record)) {
-        if (cursor.parser->ReadAt(position, frame.size, dest) != frame.size) {
-            return false;
-        }
-        size = frame.size;
-        return true;
+    const int32_t whole = prefix + frame.size;
+    const bool rewrite = HasLengthPrefixedNalUnits(record);
+    // With length fields shorter than the start codes the rewritten frame
+    // grows, so the stored frame is put at the end of the buffer.
+    const int32_t at = rewrite && record.nalLengthSizeMinusOne != 3 ? capacity - whole : 0;
+    if (prefix > 0) {
+        std::memcpy(dest + at, record.framePrefix, static_cast<size_t>(prefix));
     }
-    // H.264: rewritten in place. With length fields shorter than the start
-    // codes the output grows, so the frame is read into the end of the buffer.
-    int32_t at = record.nalLengthSizeMinusOne == 3 ? 0 : capacity - frame.size;
-    if (cursor.parser->ReadAt(position, frame.size, dest + at) != frame.size) {
+    if (cursor.parser->ReadAt(position, frame.size, dest + at + prefix) != frame.size) {
         return false;
     }
-    return ReconstructH264Sample(size, dest, capacity, at, frame.size, record.nalLengthSizeMinusOne);
+    if (!rewrite) {
+        size = whole;
+        return true;
+    }
+    return ReconstructH264Sample(size, dest, capacity, at, whole, record.nalLengthSizeMinusOne);
 }
 
 KelmMKVDemux::FrameTiming KelmMKVDemux::TimeFrames(const _tagMKVTrackIndexMeta& record, EBMLSegment& segment,

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "matroska/EBMLTrack.h"
 
@@ -32,7 +33,7 @@ enum class CodeSource {
     NotSet,    // the codec is named inside the header taken from CodecPrivate
 };
 
-enum class ConfigSource { None, SecondCopy, ParameterSets };
+enum class ConfigSource { None, SecondCopy, ParameterSets, HevcParameterSets };
 
 struct VideoCodecRow {
     const char* idText; // matches when it occurs anywhere in the codec ID
@@ -44,8 +45,13 @@ struct VideoCodecRow {
 };
 
 // Tried in order; the first row whose text occurs in the codec ID decides.
-// V_MPEG4/ISO/SP is deliberately DIV4, not MP4V.
+// V_MPEG4/ISO/SP is deliberately DIV4, not MP4V. CodecPrivate (hvcC, av1C)
+// goes on as stored.
 const VideoCodecRow kVideoCodecs[] = {
+    {"V_MPEGH/ISO/HEVC", CodeSource::Fixed, {'H', 'E', 'V', 'C'}, true, ConfigSource::HevcParameterSets, -1},
+    {"V_VP8", CodeSource::Fixed, {'V', 'P', '8', '0'}, true, ConfigSource::None, -1},
+    {"V_VP9", CodeSource::Fixed, {'V', 'P', '9', '0'}, true, ConfigSource::None, -1},
+    {"V_AV1", CodeSource::Fixed, {'A', 'V', '0', '1'}, true, ConfigSource::None, -1},
     {"V_MPEG4/ISO/AVC", CodeSource::Fixed, {'A', 'V', 'C', '1'}, true, ConfigSource::ParameterSets, -1},
     {"V_MPEG4/ISO/ASP", CodeSource::Fixed, {'M', 'P', '4', 'V'}, true, ConfigSource::SecondCopy, -1},
     {"V_MPEG4/ISO/SP", CodeSource::Fixed, {'D', 'I', 'V', '4'}, true, ConfigSource::SecondCopy, -1},
@@ -236,6 +242,14 @@ bool KelmMKVDemux::GetVideoHeader(EBMLTrackEntry* entry, ZOLVDMX_MEDIA_FORMAT_T*
     }
     if (row->config == ConfigSource::SecondCopy) {
         CopyToRecord(privateData, privateLength, format->config, format->configSize);
+    } else if (row->config == ConfigSource::HevcParameterSets) {
+        // A record the extraction rejects leaves the track without a
+        // configuration, as for H.264.
+        std::vector<uint8_t> parameterSets;
+        if (GetHevcParameterSets(privateData, privateLength, parameterSets)) {
+            CopyToRecord(parameterSets.data(), static_cast<int32_t>(parameterSets.size()), format->config,
+                         format->configSize);
+        }
     } else if (row->config == ConfigSource::ParameterSets) {
         // A record the extraction rejects leaves the track without a
         // configuration; its CodecPrivate copy is still handed out.
@@ -293,4 +307,40 @@ bool KelmMKVDemux::KL_GetH264SPSPPS(const uint8_t* data, int32_t length, uint8_t
     }
     *outLength = written;
     return true;
+}
+
+bool KelmMKVDemux::GetHevcParameterSets(const uint8_t* data, int32_t length, std::vector<uint8_t>& out)
+{
+    // HEVCDecoderConfigurationRecord: 22 bytes of profile and format fields
+    // (the NAL length size in the low two bits of byte 21), the number of
+    // arrays, then per array a NAL unit type byte, a 16-bit count and each
+    // unit behind a 16-bit size.
+    constexpr int32_t kArraysAt = 22;
+    out.clear();
+    if (data == nullptr || length <= kArraysAt) {
+        return false;
+    }
+    nalLengthSizeMinusOne = data[21] & 0x03;
+    int32_t readAt = kArraysAt + 1;
+    for (int32_t array = 0; array < data[kArraysAt]; ++array) {
+        if (length - readAt < 3) {
+            return false;
+        }
+        int32_t units = data[readAt + 1] << 8 | data[readAt + 2];
+        readAt += 3;
+        for (int32_t k = 0; k < units; ++k) {
+            if (length - readAt < 2) {
+                return false;
+            }
+            int32_t unitSize = data[readAt] << 8 | data[readAt + 1];
+            readAt += 2;
+            if (unitSize > length - readAt) {
+                return false;
+            }
+            out.insert(out.end(), kStartCode, kStartCode + sizeof kStartCode);
+            out.insert(out.end(), data + readAt, data + readAt + unitSize);
+            readAt += unitSize;
+        }
+    }
+    return !out.empty();
 }

@@ -1,21 +1,22 @@
-// Content encodings of a track entry: the layers are parsed and stored;
-// none is undone.
+// Content encodings of a track entry: the layers are parsed and stored.
 #include "EBMLContentEncodings.h"
 
 #include "ebml/ElementLoop.h"
 
 uint32_t EBMLContentCompression::Parse(CBitStreamParser* stream)
 {
-    // Nothing here undoes compression, so the payload (ContentCompAlgo,
-    // ContentCompSettings) is passed over whole: the enclosing loops expect
-    // the stream after the element. An element of unknown size runs to the
-    // end of the source, which dataSize then already says.
-    if (sizeKnown) {
-        stream->Seek(DeclaredEnd(), 0);
-    } else {
-        stream->SkipForward(dataSize);
-    }
-    return kStatusOk;
+    return ParseChildren(stream, *this, [&](ElementBody& child) {
+        switch (child.Id()) {
+        case kIdContentCompAlgo:
+            algorithm = child.ReadUInt32();
+            return true;
+        case kIdContentCompSettings:
+            settingsLength = child.ReadRaw(settings);
+            return true;
+        default:
+            return false;
+        }
+    });
 }
 
 uint32_t EBMLContentEncryption::Parse(CBitStreamParser* stream)
@@ -55,9 +56,11 @@ uint32_t EBMLContentEncoding::Parse(CBitStreamParser* stream)
             return true;
         case kIdContentEncodingScope:
             scope = child.ReadUInt32();
+            hasScope = true;
             return true;
         case kIdContentEncodingType:
             type = child.ReadUInt32();
+            hasType = true;
             return true;
         case kIdContentCompression:
             // A repeated element updates the same object.

@@ -1,5 +1,6 @@
 // Content encodings of a track entry (compression and encryption layers).
-// Nothing is undone; they only decide whether a track can be offered.
+// They decide whether a track can be offered, and how its frames' stripped
+// headers are put back.
 #ifndef MKV_MATROSKA_EBMLCONTENTENCODINGS_H
 #define MKV_MATROSKA_EBMLCONTENTENCODINGS_H
 
@@ -12,11 +13,13 @@
 
 class EBMLContentCompression : public EBML {
 public:
-    // Passes over the whole ContentCompression payload; nothing is kept.
     uint32_t Parse(CBitStreamParser* stream) override;
 
+    // ContentCompAlgo: 0 zlib (also when absent), 1 bzlib, 2 LZO, 3 header
+    // stripping.
     uint32_t algorithm = 0;
-    MallocPtr<uint8_t> settings;
+    MallocPtr<uint8_t> settings; // ContentCompSettings: for header stripping, the bytes removed
+    int32_t settingsLength = 0;
 };
 
 class EBMLContentEncryption : public EBML {
@@ -38,9 +41,16 @@ class EBMLContentEncoding : public EBML {
 public:
     uint32_t Parse(CBitStreamParser* stream) override;
 
+    // What the encoding applies to and what it is, with the defaults an
+    // absent element stands for (frames; compression).
+    uint32_t Scope() const { return hasScope ? scope : 1; }
+    uint32_t Type() const { return hasType ? type : 0; }
+
     uint32_t order = 0;
     uint32_t scope = 0; // bit 0 frames, bit 1 CodecPrivate, bit 2 next encoding
     uint32_t type = 0;  // 0 compression, 1 encryption
+    bool hasScope = false;
+    bool hasType = false;
     std::unique_ptr<EBMLContentCompression> compression;
     std::unique_ptr<EBMLContentEncryption> encryption;
 };

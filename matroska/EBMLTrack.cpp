@@ -260,3 +260,42 @@ bool EBMLTrackEntry::Expand(uint64_t scope) const
     }
     return true;
 }
+
+EBMLTrackEntry::Storage EBMLTrackEntry::FrameStorage(const uint8_t*& prefix, int32_t& prefixLength) const
+{
+    prefix = nullptr;
+    prefixLength = 0;
+    if (!contentEncodings) {
+        return Storage::Plain;
+    }
+    constexpr uint32_t kFrames = 1;
+    constexpr uint32_t kCodecPrivate = 2;
+    constexpr uint32_t kCompression = 0;
+    constexpr uint32_t kEncryption = 1;
+    constexpr uint32_t kHeaderStripping = 3;
+    Storage storage = Storage::Plain;
+    for (const auto& encoding : contentEncodings->encodings) {
+        uint32_t scope = encoding->Scope();
+        if ((scope & (kFrames | kCodecPrivate)) == 0) {
+            continue;
+        }
+        uint32_t type = encoding->Type();
+        if (type == kEncryption) {
+            if ((scope & kFrames) != 0) {
+                return Storage::Unreadable;
+            }
+            continue; // an encrypted CodecPrivate keeps the track out on its own
+        }
+        uint32_t algorithm = encoding->compression ? encoding->compression->algorithm : 0;
+        if (type != kCompression || (scope & kCodecPrivate) != 0 || algorithm != kHeaderStripping ||
+            storage != Storage::Plain) {
+            return Storage::Unreadable;
+        }
+        storage = Storage::HeaderStripped;
+        if (encoding->compression) {
+            prefix = encoding->compression->settings.get();
+            prefixLength = encoding->compression->settingsLength;
+        }
+    }
+    return storage;
+}

@@ -62,6 +62,12 @@ public:
     // True when no encryption layer of the track covers any of the given
     // scope bits (the loader asks with 2, CodecPrivate).
     bool Expand(uint64_t scope) const;
+    // How the frames are stored: as they are, with a header stripped (the
+    // bytes removed from the front of every frame in `prefix`), or in a way
+    // the library does not undo (compressed otherwise, encrypted, or a
+    // compressed CodecPrivate).
+    enum class Storage { Plain, HeaderStripped, Unreadable };
+    Storage FrameStorage(const uint8_t*& prefix, int32_t& prefixLength) const;
 
     uint32_t trackNumber = 0;
     uint32_t trackUID = 0;

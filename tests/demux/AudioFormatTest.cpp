@@ -57,9 +57,10 @@ TEST(AudioFormat, AacConfigurationFromProfileRateAndChannels)
         {"A_AAC/MPEG4/LC", 44100.0f, 16, {0x12, 0x80, 0x56, 0xE5, 0x00}, 2, 44100, 1411200, 11289600},
         {"/LTP A_AAC", 44099.9f, 2, {0x12, 0x10, 0x56, 0xE5, 0x00}, 2, 44099, 176396, 1411168},
     };
+    // Without an AudioSpecificConfig of their own (the legacy IDs carry none).
     for (const auto& c : cases) {
         TrackUnderTest track;
-        SetBytes(AudioEntry(track.entry, c.codecID, c.frequency, c.channels, 16).codecPrivate, {0x11, 0x90});
+        AudioEntry(track.entry, c.codecID, c.frequency, c.channels, 16);
         ZOLVDMX_MEDIA_FORMAT_T f = track.Describe();
         const auto* wave = static_cast<const ZOLVDMX_WAVEFORMATEX_T*>(f.header);
         EXPECT_EQ(track.status, 0u) << c.codecID;
@@ -70,6 +71,38 @@ TEST(AudioFormat, AacConfigurationFromProfileRateAndChannels)
         EXPECT_EQ(wave->nSamplesPerSec, c.samplesPerSec) << c.codecID;
         EXPECT_EQ(wave->nAvgBytesPerSec, c.avgBytesPerSec) << c.codecID;
         EXPECT_EQ(f.bitRate, c.bitRate) << c.codecID;
+    }
+}
+
+TEST(AudioFormat, AacTracksKeepTheAudioSpecificConfigTheyCarry)
+{
+    const struct {
+        const char* what;
+        Bytes codecPrivate;
+        float outputFrequency;
+        Bytes config; // handed on
+        uint32_t samplesPerSec;
+    } cases[] = {
+        {"LC, 48000 Hz, stereo", {0x11, 0x90}, 0.0f, {0x11, 0x90}, 24000},
+        {"LC with the SBR sync extension", {0x13, 0x10, 0x56, 0xE5, 0x98}, 48000.0f, {0x13, 0x10, 0x56, 0xE5, 0x98},
+         48000},
+        {"SBR named first, no output frequency", {0x2B, 0x11, 0x88, 0x00}, 0.0f, {0x2B, 0x11, 0x88, 0x00}, 48000},
+        {"960-sample frames, channel configuration 0", {0x11, 0x84}, 0.0f, {0x11, 0x84}, 24000},
+        // Nothing that parses: a configuration is generated (LC, 24000 Hz, stereo).
+        {"object type 0", {0x00, 0x90}, 0.0f, {0x13, 0x10, 0x56, 0xE5, 0x00}, 24000},
+        {"frequency index 13", {0x16, 0x90}, 0.0f, {0x13, 0x10, 0x56, 0xE5, 0x00}, 24000},
+        {"one byte", {0x11}, 0.0f, {0x13, 0x10, 0x56, 0xE5, 0x00}, 24000},
+    };
+    for (const auto& c : cases) {
+        TrackUnderTest track;
+        SetBytes(AudioEntry(track.entry, "A_AAC", 24000.0f, 2, 16).codecPrivate, c.codecPrivate);
+        track.entry.audio->outputSamplingFrequency = c.outputFrequency;
+        ZOLVDMX_MEDIA_FORMAT_T f = track.Describe();
+        const auto* wave = static_cast<const ZOLVDMX_WAVEFORMATEX_T*>(f.header);
+        EXPECT_EQ(f.codec, 0xFFu) << c.what;
+        EXPECT_EQ(At(f.codecPrivate, f.codecPrivateSize), c.config) << c.what;
+        EXPECT_EQ(wave->nSamplesPerSec, c.samplesPerSec) << c.what;
+        EXPECT_EQ(f.bitRate, 768000u) << c.what << ": the stored rate";
     }
 }
 
@@ -118,6 +151,8 @@ TEST(AudioFormat, FormatTagCodecsCopyCodecPrivate)
         int32_t privateSize;
     } cases[] = {
         {"A_MPEG/L3", false, 0x0055, 0x55, 0, 0},    {"A_AC3", true, 0x2000, 0x2000, 3, 3},
+        {"A_EAC3", true, 0x2000, 0x2000, 3, 3},      {"A_OPUS", true, 0x704F, 0x704F, 3, 3},
+        {"A_FLAC", true, 0xF1AC, 0xF1AC, 3, 3},      {"A_DTS", false, 0x2001, 0x2001, 0, 0},
         {"A_VORBIS", true, 0x674F, 0x674F, 0, 3},    {"A_REAL/COOK", true, 0x2004, 0x2004, 0, 3},
         {"A_REAL/28_8", true, 0x2003, 0x2003, 0, 3}, {"A_REAL/", true, 0, 0, 0, 0},
         {"A_REAL/XYZ", true, 0, 0, 0, 0},            {"A_REAL/XYZW", true, 0, 0, 0, 3},
@@ -171,21 +206,24 @@ TEST(AudioFormat, AcmCodecPrivateReplacesHeaderAsFarAsItReaches)
     }
 }
 
-TEST(AudioFormat, UnsupportedCodecFailsAfterCommonFields)
+TEST(AudioFormat, UnknownCodecsAreDescribedWithCodecZero)
 {
-    for (const char* codecID : {"A_FLAC", "A_PCM/INT/BIG"}) {
+    // Their frames are delivered; the host decides what to do with them.
+    for (const char* codecID : {"A_TTA1", "A_PCM/INT/BIG"}) {
         TrackUnderTest track;
         track.demux.matroska.seekAble = true;
-        AudioEntry(track.entry, codecID, 44100.0f, 2, 16);
+        SetBytes(AudioEntry(track.entry, codecID, 44100.0f, 2, 16).codecPrivate, {0x01, 0x02});
         ZOLVDMX_MEDIA_FORMAT_T f = track.Describe();
-        EXPECT_EQ(track.status, 0x80004005u) << codecID;
-        EXPECT_EQ(f.mediaType, 2u);
+        EXPECT_EQ(track.status, 0u) << codecID;
+        EXPECT_EQ(f.codec, 0u) << codecID;
+        // tag 0, 2 channels, 44100 Hz, 176400 bytes/s, block 4, 16 bits, cbSize 2
         EXPECT_EQ(At(f.header, 18), (Bytes{0x00, 0x00, 0x02, 0x00, 0x44, 0xAC, 0x00, 0x00, 0x10, 0xB1, 0x02, 0x00,
-                                           0x04, 0x00, 0x10, 0x00, 0x00, 0x00}))
+                                           0x04, 0x00, 0x10, 0x00, 0x02, 0x00}))
             << codecID;
+        EXPECT_EQ(At(f.codecPrivate, f.codecPrivateSize), (Bytes{0x01, 0x02})) << codecID;
         EXPECT_EQ(f.bitRate, 1411200u);
         EXPECT_EQ(f.seekable, 1u);
-        EXPECT_EQ(f.maxSampleSize, 0u);
+        EXPECT_EQ(f.maxSampleSize, 409600u);
     }
 }
 

@@ -12,12 +12,18 @@ using namespace ebml;
 
 namespace {
 
-// A track entry whose CodecPrivate is covered by an encryption layer.
+// An audio track entry with one ContentEncoding made of the given children
+// (ContentEncodingOrder 5031, Scope 5032, Type 5033, ContentCompression 5034
+// with ContentCompAlgo 4254 and ContentCompSettings 4255).
+Bytes EncodedAudioTrack(uint64_t number, std::vector<Bytes> encoding)
+{
+    return Master(mkv::kTrackEntry, {UInt(mkv::kTrackNumber, number), UInt(mkv::kTrackType, 2),
+                                     Str(mkv::kCodecId, "A_AC3"), Master(0x6D80, {Master(0x6240, encoding)})});
+}
+
 Bytes EncryptedAudioTrack(uint64_t number, uint64_t scope)
 {
-    Bytes encryption = Master(0x6240, {UInt(0x5031, 0), UInt(0x5032, scope), UInt(0x5033, 1)});
-    return Master(mkv::kTrackEntry, {UInt(mkv::kTrackNumber, number), UInt(mkv::kTrackType, 2),
-                                     Str(mkv::kCodecId, "A_AC3"), Master(0x6D80, {encryption})});
+    return EncodedAudioTrack(number, {UInt(0x5031, 0), UInt(0x5032, scope), UInt(0x5033, 1)});
 }
 
 } // namespace
@@ -39,14 +45,34 @@ TEST(Load, TrackTableKeepsEntriesInFileOrderAndLeavesOutEncryptedCodecPrivate)
         numbers.push_back(file.handle->demux->tracks[static_cast<size_t>(i)].trackEntry->trackNumber);
         types.push_back(API_ZOLVDMX_GetTrackType(file.handle, i));
     }
-    // Track 2 (encrypted CodecPrivate) is left out; track 4 (frames only) stays.
-    EXPECT_EQ(numbers, (std::vector<uint32_t>{1, 3, 4, 5, 6}));
-    EXPECT_EQ(types, (std::vector<int32_t>{0, 2, 0, -1, 1}));
+    // Tracks 2 and 4 (encrypted CodecPrivate, encrypted frames) are left out.
+    EXPECT_EQ(numbers, (std::vector<uint32_t>{1, 3, 5, 6}));
+    EXPECT_EQ(types, (std::vector<int32_t>{0, 2, -1, 1}));
     // TrackType 3 is described by nothing: its record stays all zero.
-    ZOLVDMX_MEDIA_FORMAT_T other = file.Format(3);
+    ZOLVDMX_MEDIA_FORMAT_T other = file.Format(2);
     EXPECT_EQ(other.mediaType, 0u);
     EXPECT_EQ(other.header, nullptr);
     EXPECT_EQ(other.maxSampleSize, 0u);
+}
+
+TEST(Load, OnlyHeaderStrippingOfFramesIsAdmittedAmongCompressedTracks)
+{
+    const Bytes stripped = {0x0B, 0x77};
+    Bytes compression = Master(0x5034, {UInt(0x4254, 3), Bin(0x4255, stripped)});
+    Bytes tracks = mkv::Tracks({
+        EncodedAudioTrack(1, {compression}),                                     // header stripping of frames
+        EncodedAudioTrack(2, {Master(0x5034, {})}),                              // zlib: algorithm and scope absent
+        EncodedAudioTrack(3, {UInt(0x5032, 1), Master(0x5034, {UInt(0x4254, 1)})}), // bzlib
+        EncodedAudioTrack(4, {UInt(0x5032, 2), compression}),                    // header stripping of CodecPrivate
+        EncodedAudioTrack(5, {UInt(0x5032, 4), Master(0x5034, {})}),             // the next encoding only
+    });
+    LoadedFile file(mkv::File({mkv::Info(), tracks}));
+    ASSERT_EQ(file.Tracks(), 2);
+    EXPECT_EQ(file.handle->demux->tracks[0].trackEntry->trackNumber, 1u);
+    EXPECT_EQ(file.handle->demux->tracks[1].trackEntry->trackNumber, 5u);
+    // The buffer a frame needs grows by the bytes put back.
+    EXPECT_EQ(file.Format(0).maxSampleSize, 409602u);
+    EXPECT_EQ(file.Format(1).maxSampleSize, 409600u);
 }
 
 TEST(Load, PrintsOneLoadTimeLineOnlyWhenASegmentWasFound)

@@ -165,6 +165,30 @@ TEST(SampleDelivery, EachH264TrackGetsItsConfigurationOnceThenFramesInItsOwnStar
     EXPECT_EQ(file.Next(2).bytes, Bytes{}) << "no length size: the frame cannot be rewritten";
 }
 
+TEST(SampleDelivery, StrippedHeadersArePutBackInFrontOfEveryFrame)
+{
+    // An AC-3 track stripped of 0B 77, with laced frames; an H.264 track
+    // stripped of the first three bytes of its 4-byte NAL lengths.
+    auto encodings = [](const Bytes& stripped) {
+        return Master(0x6D80, {Master(0x6240, {UInt(0x5032, 1), Master(0x5034, {UInt(0x4254, 3), Bin(0x4255, stripped)})})});
+    };
+    Bytes audio = mkv::TrackEntry(1, 2, "A_AC3", {Master(mkv::kAudio, {Float64(mkv::kSamplingFrequency, 48000.0)}),
+                                                  encodings({0x0B, 0x77})});
+    Bytes video = mkv::TrackEntry(2, 1, "V_MPEG4/ISO/AVC",
+                                  {Master(mkv::kVideo, {UInt(mkv::kPixelWidth, 4), UInt(mkv::kPixelHeight, 4)}),
+                                   Bin(mkv::kCodecPrivate, kAvcC), encodings({0x00, 0x00, 0x00})});
+    LoadedFile file(mkv::File(
+        {mkv::Info(), Master(mkv::kTracks, {audio, video}),
+         mkv::Cluster(0, {SimpleBlock(1, 0, kKey | kFixedLacing, {0x01, 0xA1, 0xA2, 0xB1, 0xB2}),
+                          SimpleBlock(2, 0, kKey, {0x02, 0x65, 0x88})})}));
+    EXPECT_EQ(file.Next(0).bytes, (Bytes{0x0B, 0x77, 0xA1, 0xA2}));
+    EXPECT_EQ(file.Next(0).bytes, (Bytes{0x0B, 0x77, 0xB1, 0xB2}));
+    // 4x4 pictures ask for 32 + 3 bytes.
+    ASSERT_EQ(file.Format(1).maxSampleSize, 35u);
+    file.Next(1); // the configuration
+    EXPECT_EQ(file.Next(1, 35).bytes, (Bytes{0, 0, 0, 1, 0x65, 0x88}));
+}
+
 TEST(SampleDelivery, AFrameThatCannotBeDeliveredIsReportedOnceAndPassedOver)
 {
     // A 4x4 picture asks for 32-byte buffers: a 40-byte frame cannot be copied.

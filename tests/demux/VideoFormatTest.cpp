@@ -90,6 +90,33 @@ TEST(VideoFormat, FrameRateFromFrameRateElseDefaultDuration)
     }
 }
 
+TEST(VideoFormat, DescribesHevcTrackWithEveryParameterSetInStartCodeForm)
+{
+    // hvcC: 21 bytes of profile fields, 2-byte NAL lengths (byte 21), two
+    // arrays: VPS (type 32) with one unit, SEI (39) with two.
+    Bytes hvcC(21, 0);
+    hvcC[0] = 1;
+    Bytes tail = {0xFD, 0x02,                         // length size 2, two arrays
+                  0xA0, 0x00, 0x01, 0x00, 0x02, 0x40, 0x01, // VPS: one unit of 2 bytes
+                  0x27, 0x00, 0x02, 0x00, 0x01, 0x4E, 0x00, 0x03, 0x4E, 0x01, 0x05};
+    hvcC.insert(hvcC.end(), tail.begin(), tail.end());
+    TrackUnderTest track;
+    SetBytes(VideoEntry(track.entry, "V_MPEGH/ISO/HEVC", 64, 48).codecPrivate, hvcC);
+    ZOLVDMX_MEDIA_FORMAT_T f = track.Describe();
+    EXPECT_EQ(At(f.config, f.configSize),
+              (Bytes{0, 0, 0, 1, 0x40, 0x01, 0, 0, 0, 1, 0x4E, 0, 0, 0, 1, 0x4E, 0x01, 0x05}));
+    EXPECT_EQ(At(f.codecPrivate, f.codecPrivateSize), hvcC);
+    EXPECT_EQ(track.demux.nalLengthSizeMinusOne, 1);
+
+    // Counts and sizes that run past the record give no configuration.
+    for (size_t cut : {hvcC.size() - 1, size_t{24}, size_t{22}}) {
+        TrackUnderTest shortened;
+        SetBytes(VideoEntry(shortened.entry, "V_MPEGH/ISO/HEVC", 64, 48).codecPrivate,
+                 Bytes(hvcC.begin(), hvcC.begin() + static_cast<long>(cut)));
+        EXPECT_EQ(shortened.Describe().configSize, 0) << cut;
+    }
+}
+
 TEST(VideoFormat, CodecIdChoosesCodeAndPrivateDataCopies)
 {
     const Bytes codecPrivate = {0x00, 0x00, 0x01, 0xB0, 0x01, 0x00, 0x00, 0x01};
@@ -106,7 +133,14 @@ TEST(VideoFormat, CodecIdChoosesCodeAndPrivateDataCopies)
         {"V_REAL/RV40", 0x00345652, "RV4\0", 8, 0},
         {"V_REAL/RV", 0x00FF5652, "RV\xFF\0", 8, 0},
         {"V_MPEG2", 0x5632504D, "MP2V", 0, 0},
-        {"V_VP8", 0, "\0\0\0\0", 0, 0},
+        {"V_THEORA", 0x4F454854, "THEO", 0, 0},
+        {"V_SNOW", 0x574F4E53, "SNOW", 0, 0},
+        {"V_VP8", 0x30385056, "VP80", 8, 0},
+        {"V_VP9", 0x30395056, "VP90", 8, 0},
+        {"V_AV1", 0x31305641, "AV01", 8, 0},
+        {"V_MPEGH/ISO/HEVC", 0x43564548, "HEVC", 8, 0}, // not an hvcC record: no configuration
+        {"V_MS/VFW/FOURCC", 0, "\0\0\0\0", 0, 0},
+        {"V_UNKNOWN", 0, "\0\0\0\0", 0, 0},
     };
     for (const auto& c : cases) {
         TrackUnderTest track;

@@ -1,5 +1,5 @@
-// Content encodings: passing over compression settings, and the check that
-// keeps tracks with encrypted codec data out.
+// Content encodings: compression settings, and the checks that keep tracks
+// with encrypted or compressed data out.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -38,20 +38,28 @@ Bytes Encoding(const Layer& layer)
 
 } // namespace
 
-TEST(ContentEncodings, CompressionIsPassedOverWhole)
+TEST(ContentEncodings, CompressionKeepsItsAlgorithmAndSettings)
 {
     const Bytes next = UInt(0x5031, 1);
-    const std::pair<Bytes, size_t> cases[] = {
-        {Cat({kCompression, next}), kCompression.size()},
-        // Of unknown size, it runs to the end of the source: 2 ID bytes,
-        // 8 size bytes, then 4 + 4 payload bytes.
-        {UnknownSizeElement(0x5034, Cat({UInt(0x4254, 3), next})), 18},
+    const struct {
+        Bytes bytes;
+        size_t end;
+        uint32_t algorithm;
+        Bytes settings;
+    } cases[] = {
+        {Cat({kCompression, next}), kCompression.size(), 3, {0x01, 0x02, 0x03}},
+        // No children: zlib, the default, without settings.
+        {Cat({Master(0x5034, {}), next}), 3, 0, {}},
+        // Of unknown size, its children are read up to the first it does
+        // not know: 2 ID bytes, 8 size bytes, then 4 payload bytes.
+        {UnknownSizeElement(0x5034, Cat({UInt(0x4254, 3), next})), 14, 3, {}},
     };
-    for (const auto& [bytes, end] : cases) {
+    for (const auto& c : cases) {
         EBMLContentCompression compression;
-        EXPECT_EQ(ParseWholeSource(bytes, compression), static_cast<int64_t>(end));
-        EXPECT_EQ(compression.algorithm, 0u);
-        EXPECT_EQ(compression.settings, nullptr);
+        EXPECT_EQ(ParseWholeSource(c.bytes, compression), static_cast<int64_t>(c.end));
+        EXPECT_EQ(compression.algorithm, c.algorithm);
+        EXPECT_EQ(Bytes(compression.settings.get(), compression.settings.get() + compression.settingsLength),
+                  c.settings);
     }
 }
 
