@@ -1,24 +1,22 @@
-// Rewrites an H.264 frame from length-prefixed NAL units to start-code form,
-// in the host's buffer the frame was read into.
+// Rewrites an H.264 or HEVC frame from length-prefixed NAL units to
+// start-code form, in the host's buffer the frame was read into.
 #include "KelmMKVDemux.h"
 
 #include <algorithm>
 #include <cstring>
 
-bool KelmMKVDemux::ReconstructH264Sample(int32_t& size, unsigned char* dest, int32_t capacity, int32_t inputOffset,
-                                         int32_t inputLength, int32_t lengthSizeMinusOne)
+bool KelmMKVDemux::ReconstructH264Sample(int32_t& size, unsigned char* dest, int32_t capacity, int32_t inputLength,
+                                         int32_t lengthSizeMinusOne)
 {
     static const uint8_t kStartCode[4] = {0, 0, 0, 1};
     size = 0;
-    if (lengthSizeMinusOne < 0 || lengthSizeMinusOne > 3 || inputOffset < 0 || inputLength < 0 ||
-        inputOffset > capacity - inputLength) {
+    if (lengthSizeMinusOne < 0 || lengthSizeMinusOne > 3 || inputLength < 0 || inputLength > capacity) {
         return false;
     }
     const uint64_t limit = static_cast<uint64_t>(std::min(capacity, kH264OutputLimit));
-    const uint8_t* in = dest + inputOffset;
     const uint64_t n = static_cast<uint64_t>(inputLength);
     const uint64_t lengthSize = static_cast<uint64_t>(lengthSizeMinusOne) + 1;
-    auto unitLength = [&](uint64_t at) {
+    auto unitLength = [&](const uint8_t* in, uint64_t at) {
         uint64_t unit = 0;
         for (uint64_t k = 0; k < lengthSize; ++k) {
             unit = (unit << 8) | in[at + k];
@@ -31,7 +29,7 @@ bool KelmMKVDemux::ReconstructH264Sample(int32_t& size, unsigned char* dest, int
     uint64_t units = 0;
     uint64_t output = 0;
     for (uint64_t i = 0; i + lengthSize < n;) {
-        uint64_t unit = unitLength(i);
+        uint64_t unit = unitLength(dest, i);
         i += lengthSize;
         if (unit > n - i) {
             return false; // the unit runs past the frame
@@ -40,16 +38,25 @@ bool KelmMKVDemux::ReconstructH264Sample(int32_t& size, unsigned char* dest, int
         output += 4 + unit;
         units += 1;
     }
-    // Start codes longer than the lengths they replace make the output grow:
-    // the frame then lies at the end of the buffer, and a unit's output must
-    // never reach input not yet read.
-    if (output > limit || (units > 0 && (units - 1) * (4 - lengthSize) > static_cast<uint64_t>(inputOffset))) {
+    if (output > limit) {
         return false;
     }
-
+    // Start codes longer than the lengths they replace make the output grow:
+    // the frame moves to the end of the output's room first, so that no
+    // unit's output reaches input not yet read, and nothing is written past
+    // the output.
+    uint64_t at = 0;
+    if (output > n) {
+        at = output - n;
+        if (units > 0 && (units - 1) * (4 - lengthSize) > at) {
+            return false;
+        }
+        std::memmove(dest + at, dest, static_cast<size_t>(n));
+    }
+    const uint8_t* in = dest + at;
     uint64_t o = 0;
     for (uint64_t i = 0; i + lengthSize < n;) {
-        uint64_t unit = unitLength(i);
+        uint64_t unit = unitLength(in, i);
         i += lengthSize;
         std::memmove(dest + o + 4, in + i, static_cast<size_t>(unit));
         std::memcpy(dest + o, kStartCode, 4);

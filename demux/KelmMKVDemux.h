@@ -141,12 +141,11 @@ public:
     // Moves the track's cursor onto the next block of the track that has
     // frames, splits it and works out its frames' times: 0, or 1 at the end.
     uint32_t FindSamples(int32_t track);
-    // Rewrites the frame of `inputLength` bytes read into dest + inputOffset
-    // (0 for 4-byte lengths, else the end of the buffer) to start-code form
-    // from dest on; false (nothing usable) when a unit runs past the frame
-    // or the output past `capacity`.
-    bool ReconstructH264Sample(int32_t& size, unsigned char* dest, int32_t capacity, int32_t inputOffset,
-                               int32_t inputLength, int32_t lengthSizeMinusOne);
+    // Rewrites the frame of `inputLength` bytes at dest to start-code form
+    // in place, writing no further than the output reaches; false (nothing
+    // usable) when a unit runs past the frame or the output past `capacity`.
+    bool ReconstructH264Sample(int32_t& size, unsigned char* dest, int32_t capacity, int32_t inputLength,
+                               int32_t lengthSizeMinusOne);
 
     // Seeking.
     uint32_t DemuxSeek(int32_t track, int64_t& time);

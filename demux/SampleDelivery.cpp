@@ -127,21 +127,17 @@ bool KelmMKVDemux::DeliverFrame(const _tagMKVTrackIndexMeta& record, _tagMKVRead
         return false; // larger than the host's buffer: not copied
     }
     const int32_t whole = prefix + frame.size;
-    const bool rewrite = HasLengthPrefixedNalUnits(record);
-    // With length fields shorter than the start codes the rewritten frame
-    // grows, so the stored frame is put at the end of the buffer.
-    const int32_t at = rewrite && record.nalLengthSizeMinusOne != 3 ? capacity - whole : 0;
     if (prefix > 0) {
-        std::memcpy(dest + at, record.framePrefix, static_cast<size_t>(prefix));
+        std::memcpy(dest, record.framePrefix, static_cast<size_t>(prefix));
     }
-    if (cursor.parser->ReadAt(position, frame.size, dest + at + prefix) != frame.size) {
+    if (cursor.parser->ReadAt(position, frame.size, dest + prefix) != frame.size) {
         return false;
     }
-    if (!rewrite) {
+    if (!HasLengthPrefixedNalUnits(record)) {
         size = whole;
         return true;
     }
-    return ReconstructH264Sample(size, dest, capacity, at, whole, record.nalLengthSizeMinusOne);
+    return ReconstructH264Sample(size, dest, capacity, whole, record.nalLengthSizeMinusOne);
 }
 
 KelmMKVDemux::FrameTiming KelmMKVDemux::TimeFrames(const _tagMKVTrackIndexMeta& record, EBMLSegment& segment,

@@ -1,6 +1,5 @@
 // The H.264 rewrite from length-prefixed NAL units to start codes, done in
-// the host's buffer: in place for 4-byte lengths, from the end of the buffer
-// when the output grows.
+// the host's buffer the frame was read into, writing nothing past the output.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -15,17 +14,16 @@ struct Rewrite {
     Bytes output;
 };
 
-// Puts the frame where delivery reads it (the start of the buffer for 4-byte
-// lengths, its end otherwise) in a buffer of exactly `capacity` bytes.
+// The frame at the start of a buffer of exactly `capacity` bytes, as
+// delivery reads it.
 Rewrite RunRewrite(const Bytes& frame, int32_t lengthSizeMinusOne, int32_t capacity)
 {
     KelmMKVDemux demux;
     std::unique_ptr<uint8_t[]> buffer(new uint8_t[static_cast<size_t>(capacity)]);
-    auto length = static_cast<int32_t>(frame.size());
-    int32_t at = lengthSizeMinusOne == 3 ? 0 : capacity - length;
-    std::memcpy(buffer.get() + at, frame.data(), frame.size());
+    std::memcpy(buffer.get(), frame.data(), frame.size());
     int32_t size = -1;
-    bool ok = demux.ReconstructH264Sample(size, buffer.get(), capacity, at, length, lengthSizeMinusOne);
+    bool ok = demux.ReconstructH264Sample(size, buffer.get(), capacity, static_cast<int32_t>(frame.size()),
+                                          lengthSizeMinusOne);
     return {ok, ok ? Bytes(buffer.get(), buffer.get() + size) : Bytes()};
 }
 
@@ -62,4 +60,18 @@ TEST(H264Reconstruction, RewritesEveryUnitBehindAStartCode)
         EXPECT_EQ(r.ok, c.ok) << c.what;
         EXPECT_EQ(r.output, c.output) << c.what;
     }
+}
+
+TEST(H264Reconstruction, WritesNothingPastTheOutputWhateverTheBufferHolds)
+{
+    // Two-byte lengths grow the frame by 2 a unit: 8 bytes become 12 of a
+    // 64-byte buffer, and the 52 after them stay as they were.
+    KelmMKVDemux demux;
+    Bytes buffer(64, 0xEE);
+    const Bytes frame = {0, 3, 0xAA, 0xBB, 0xCC, 0, 1, 0xDD};
+    std::copy(frame.begin(), frame.end(), buffer.begin());
+    int32_t size = 0;
+    ASSERT_TRUE(demux.ReconstructH264Sample(size, buffer.data(), 64, 8, 1));
+    EXPECT_EQ(size, 12);
+    EXPECT_EQ(Bytes(buffer.begin() + 12, buffer.end()), Bytes(52, 0xEE));
 }
