@@ -6,7 +6,6 @@
 #include <new>
 
 #include "ZolvdmxHandle.h"
-#include "ebml/EBML.h"
 
 namespace {
 
@@ -144,7 +143,7 @@ uint32_t API_ZOLVDMX_GetNextMediaSample(ZOLVDMX_HANDLE_T* handle, int32_t track,
                                                    size, start, duration, key);
         sample->size = size;
         sample->startTime = start;
-        sample->syncPoint = (demux.GetMatroskaTrackType(track) == 2 || start == 0) ? 1u : (key ? 1u : 0u);
+        sample->syncPoint = (demux.GetMatroskaTrackType(track) == kTrackTypeAudio || start == 0) ? 1u : (key ? 1u : 0u);
         sample->endTime = start + duration;
         sample->reserved2 = 0;
         return result;
@@ -160,7 +159,7 @@ uint32_t API_ZOLVDMX_Seek(ZOLVDMX_HANDLE_T* handle, int32_t track, int64_t time,
         int64_t t = time;
         uint32_t result = ZOLVDMX_E_FAIL;
         if (IsValidTrack(handle, track)) {
-            result = handle->demux->DemuxSeek(track, t) == kStatusOk ? ZOLVDMX_OK : ZOLVDMX_E_FAIL;
+            result = handle->demux->DemuxSeek(track, t) == ZOLVDMX_OK ? ZOLVDMX_OK : ZOLVDMX_E_FAIL;
         }
         *resultTime = t;
         return result;

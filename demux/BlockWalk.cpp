@@ -47,7 +47,7 @@ void KelmMKVDemux::ListCluster(const EBMLSegment& segment, EBMLCluster& cluster,
         for (size_t b = 0; b < group.blocks.size(); ++b) {
             const EBMLBlock& block = *group.blocks[b];
             _tagMKVTrackIndexMeta* record = TrackByNumber(block.trackNumber);
-            if (record == nullptr || record->trackEntry->trackType.value != 1 || !IsKeyFrame(group, block)) {
+            if (record == nullptr || record->trackEntry->trackType.value != kTrackTypeVideo || !IsKeyFrame(group, block)) {
                 continue;
             }
             KeyFrameRef key{BlockTime(segment, cluster, block),

@@ -67,7 +67,7 @@ int32_t tim_subtract(struct timeval* result, const struct timeval* start, const 
 uint32_t KelmMKVDemux::Load(unsigned char* source, _ZOLVDMX_READER_CALLBACK_T* reader)
 {
     if (loaded) {
-        return kStatusFail;
+        return ZOLVDMX_E_FAIL;
     }
     loaded = true;
     struct timeval started {};
@@ -75,7 +75,7 @@ uint32_t KelmMKVDemux::Load(unsigned char* source, _ZOLVDMX_READER_CALLBACK_T* r
 
     matroska.Parse(source, reader);
     if (matroska.segments.empty()) {
-        return kStatusFail;
+        return ZOLVDMX_E_FAIL;
     }
     EBMLSegment* first = matroska.segments.front().get();
     PrimeCursor(*audioCursor, first, source, reader, matroska.windows.get());
@@ -128,7 +128,7 @@ uint32_t KelmMKVDemux::Load(unsigned char* source, _ZOLVDMX_READER_CALLBACK_T* r
     }
     std::printf("MKV loding time: %d second, %ld micro_second\n", static_cast<int>(elapsed.tv_sec),
                 static_cast<long>(elapsed.tv_usec));
-    return kStatusOk;
+    return ZOLVDMX_OK;
 }
 
 int32_t KelmMKVDemux::GetNumTracks() const
@@ -145,11 +145,11 @@ uint64_t KelmMKVDemux::GetMatroskaTrackType(int32_t track) const
 int32_t KelmMKVDemux::GetTrackType(int32_t track) const
 {
     switch (GetMatroskaTrackType(track)) {
-    case 1:
+    case kTrackTypeVideo:
         return ZOLVDMX_TRACK_VIDEO;
-    case 2:
+    case kTrackTypeAudio:
         return ZOLVDMX_TRACK_AUDIO;
-    case 17:
+    case kTrackTypeSubtitle:
         return ZOLVDMX_TRACK_SUBTITLE;
     default:
         return ZOLVDMX_TRACK_OTHER;
@@ -159,7 +159,7 @@ int32_t KelmMKVDemux::GetTrackType(int32_t track) const
 uint32_t KelmMKVDemux::GetMediaFormat(int32_t track, ZOLVDMX_MEDIA_FORMAT_T* format) const
 {
     std::memcpy(format, &tracks[static_cast<size_t>(track)].format, sizeof *format);
-    return kStatusOk;
+    return ZOLVDMX_OK;
 }
 
 double KelmMKVDemux::GetFileDuration() const
@@ -173,10 +173,10 @@ double KelmMKVDemux::GetFileDuration() const
 
 _tagMKVReadCursor* KelmMKVDemux::CursorFor(uint64_t trackType)
 {
-    if (trackType == 2) {
+    if (trackType == kTrackTypeAudio) {
         return audioCursor.get();
     }
-    if (trackType == 1) {
+    if (trackType == kTrackTypeVideo) {
         return videoCursor.get();
     }
     return nullptr;

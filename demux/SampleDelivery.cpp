@@ -171,7 +171,7 @@ KelmMKVDemux::FrameTiming KelmMKVDemux::TimeFrames(const _tagMKVTrackIndexMeta& 
     // the next frame in presentation order among the following blocks.
     bool found = false;
     int64_t next = INT64_MAX;
-    const bool reordered = record.trackEntry->trackType.value == 1;
+    const bool reordered = record.trackEntry->trackType.value == kTrackTypeVideo;
     if (frames == 1 && reordered) {
         for (int64_t t : earlier) {
             if (t > timing.time && t < next) {
@@ -215,11 +215,11 @@ uint32_t KelmMKVDemux::FindSamples(int32_t track)
     _tagMKVTrackIndexMeta& record = tracks[static_cast<size_t>(track)];
     _tagMKVReadCursor* found = CursorFor(record.trackEntry->trackType);
     if (found == nullptr) {
-        return kStatusNotImplemented;
+        return ZOLVDMX_E_NOTIMPL;
     }
     _tagMKVReadCursor& cursor = *found;
     if (cursor.segment == nullptr || cursor.ended) {
-        return kStatusEndOfTrack;
+        return ZOLVDMX_END_OF_TRACK;
     }
     EBMLSegment& segment = *cursor.segment;
     CBitStreamParser* parser = cursor.parser.get();
@@ -238,7 +238,7 @@ uint32_t KelmMKVDemux::FindSamples(int32_t track)
                               });
     if (!stopped) {
         PlaceCursorAtEnd(cursor);
-        return kStatusEndOfTrack;
+        return ZOLVDMX_END_OF_TRACK;
     }
     if (cursor.skipFrames > 0 && at.cluster == cursor.landing.cluster && at.group == cursor.landing.group &&
         at.block == cursor.landing.block) {
@@ -261,7 +261,7 @@ uint32_t KelmMKVDemux::FindSamples(int32_t track)
     cursor.blockTime = timing.time;
     cursor.frameSpan = timing.span;
     cursor.frameSpanDivisor = timing.divisor;
-    return kStatusOk;
+    return ZOLVDMX_OK;
 }
 
 uint32_t KelmMKVDemux::GetNextMediaSample(int32_t track, unsigned char* dest, int32_t capacity, int32_t& size,
@@ -272,7 +272,7 @@ uint32_t KelmMKVDemux::GetNextMediaSample(int32_t track, unsigned char* dest, in
     uint64_t trackType = entry->trackType;
     _tagMKVReadCursor* found = CursorFor(trackType);
     if (found == nullptr) {
-        return kStatusUnsupported;
+        return ZOLVDMX_E_UNSUPPORTED;
     }
     _tagMKVReadCursor& cursor = *found;
     if (cursor.block != nullptr && (cursor.block->trackNumber != entry->trackNumber || !cursor.block->HasFrames())) {
@@ -281,9 +281,9 @@ uint32_t KelmMKVDemux::GetNextMediaSample(int32_t track, unsigned char* dest, in
         cursor.block->DropFrames();
         cursor.block = nullptr;
     }
-    if (cursor.block == nullptr && FindSamples(track) != kStatusOk) {
+    if (cursor.block == nullptr && FindSamples(track) != ZOLVDMX_OK) {
         ReleaseIdleClusters();
-        return kStatusEndOfTrack;
+        return ZOLVDMX_END_OF_TRACK;
     }
 
     EBMLBlock& block = *cursor.block;
@@ -295,11 +295,11 @@ uint32_t KelmMKVDemux::GetNextMediaSample(int32_t track, unsigned char* dest, in
     start = timing.Start(index);
     duration = timing.Start(index + 1) - start;
 
-    uint32_t result = DeliverFrame(record, cursor, dest, capacity, size) ? kStatusOk : kStatusFail;
+    uint32_t result = DeliverFrame(record, cursor, dest, capacity, size) ? ZOLVDMX_OK : ZOLVDMX_E_FAIL;
 
-    if (result == kStatusOk) {
+    if (result == ZOLVDMX_OK) {
         key = false;
-        if (trackType == 1 && cursor.groupIndex < static_cast<int32_t>(cursor.cluster->blockGroups.size())) {
+        if (trackType == kTrackTypeVideo && cursor.groupIndex < static_cast<int32_t>(cursor.cluster->blockGroups.size())) {
             key = IsKeyFrame(*cursor.cluster->blockGroups[static_cast<size_t>(cursor.groupIndex)], block);
         }
     }

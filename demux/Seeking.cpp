@@ -141,7 +141,7 @@ KelmMKVDemux::Landing KelmMKVDemux::FindLanding(int32_t track, _tagMKVReadCursor
     CBitStreamParser* parser = cursor.parser.get();
     const uint32_t trackNumber = record.trackEntry->trackNumber;
     // Video lands on key frames; every frame of any other track will do.
-    const bool keyFramesOnly = record.trackEntry->trackType.value == 1;
+    const bool keyFramesOnly = record.trackEntry->trackType.value == kTrackTypeVideo;
     auto suitable = [&](const EBMLBlockGroup& group, const EBMLBlock& block) {
         return !keyFramesOnly || IsKeyFrame(group, block);
     };
@@ -350,11 +350,11 @@ uint32_t KelmMKVDemux::DemuxSeek(int32_t track, int64_t& time)
     _tagMKVTrackIndexMeta& record = tracks[static_cast<size_t>(track)];
     _tagMKVReadCursor* found = CursorFor(record.trackEntry->trackType);
     if (found == nullptr) {
-        return kStatusNotImplemented;
+        return ZOLVDMX_E_NOTIMPL;
     }
     _tagMKVReadCursor& cursor = *found;
     if (cursor.segment == nullptr) {
-        return kStatusOk;
+        return ZOLVDMX_OK;
     }
     const int64_t requested = time;
     _tagMKVSeekCache& cache = *seekCache;
@@ -402,7 +402,7 @@ uint32_t KelmMKVDemux::DemuxSeek(int32_t track, int64_t& time)
     } else {
         // Laced frames of an audio track: the latest that starts at or before
         // the request; a repeated seek passes over as many as the first did.
-        const bool keyFramesOnly = record.trackEntry->trackType.value == 1;
+        const bool keyFramesOnly = record.trackEntry->trackType.value == kTrackTypeVideo;
         if (repeat) {
             passedOver = cache.frameIndex;
         } else {
@@ -425,5 +425,5 @@ uint32_t KelmMKVDemux::DemuxSeek(int32_t track, int64_t& time)
     cache.at = landing.at;
     cache.frameIndex = passedOver;
     ReleaseIdleClusters();
-    return kStatusOk;
+    return ZOLVDMX_OK;
 }

@@ -13,10 +13,6 @@
 
 namespace {
 
-constexpr uint32_t kTrackTypeVideo = 1;
-constexpr uint32_t kTrackTypeAudio = 2;
-constexpr uint32_t kTrackTypeSubtitle = 17;
-
 constexpr uint32_t kBitmapInfoHeaderSize = sizeof(ZOLVDMX_BITMAPINFOHEADER_T);
 constexpr uint32_t kWaveFormatExSize = sizeof(ZOLVDMX_WAVEFORMATEX_T);
 constexpr uint32_t kVideoExtraSize = sizeof(ZOLVDMX_VIDEO_EXTRA_T);
@@ -140,7 +136,7 @@ uint32_t KelmMKVDemux::SetMediaFormat(EBMLTrackEntry* entry, ZOLVDMX_MEDIA_FORMA
         format->header = std::calloc(1, kBitmapInfoHeaderSize);
         format->videoExtra = std::calloc(1, kVideoExtraSize);
         if (format->header == nullptr || format->videoExtra == nullptr) {
-            return kStatusFail;
+            return ZOLVDMX_E_FAIL;
         }
         GetVideoHeader(entry, format);
         const EBMLVideo* video = entry->video.get();
@@ -148,17 +144,17 @@ uint32_t KelmMKVDemux::SetMediaFormat(EBMLTrackEntry* entry, ZOLVDMX_MEDIA_FORMA
         uint32_t height = video != nullptr ? video->pixelHeight : 0;
         format->maxSampleSize = width * height * 2; // wraps like the 32-bit field
         format->duration = DurationField(GetFileDuration());
-        return kStatusOk;
+        return ZOLVDMX_OK;
     }
     case kTrackTypeAudio:
         format->mediaType = ZOLVDMX_MEDIA_AUDIO;
         format->header = std::calloc(1, kWaveFormatExSize);
         if (format->header == nullptr || !GetAudioHeader(entry, format)) {
-            return kStatusFail;
+            return ZOLVDMX_E_FAIL;
         }
         format->maxSampleSize = kAudioMaxSampleSize;
         format->duration = DurationField(GetFileDuration());
-        return kStatusOk;
+        return ZOLVDMX_OK;
     case kTrackTypeSubtitle:
         format->mediaType = ZOLVDMX_MEDIA_SUBTITLE;
         format->header = nullptr;
@@ -171,9 +167,9 @@ uint32_t KelmMKVDemux::SetMediaFormat(EBMLTrackEntry* entry, ZOLVDMX_MEDIA_FORMA
         format->config = nullptr;
         format->seekable = 1;
         format->videoExtra = nullptr;
-        return kStatusOk;
+        return ZOLVDMX_OK;
     default:
-        return kStatusFail;
+        return ZOLVDMX_E_FAIL;
     }
 }
 

@@ -73,7 +73,7 @@ uint32_t EBML::ReadElementHeader(CBitStreamParser* stream, uint32_t& id, uint64_
     uint32_t idLength = IdLength(static_cast<uint8_t>(first));
     if (idLength == 0) {
         id = first;
-        return kStatusFail;
+        return ZOLVDMX_E_FAIL;
     }
     id = first;
     for (uint32_t k = 1; k < idLength; ++k) {
@@ -83,7 +83,7 @@ uint32_t EBML::ReadElementHeader(CBitStreamParser* stream, uint32_t& id, uint64_
     uint8_t sizeFirst = static_cast<uint8_t>(stream->DecodeBits(8));
     int32_t n = VintLength(sizeFirst);
     if (n == 0) {
-        return kStatusFail;
+        return ZOLVDMX_E_FAIL;
     }
     uint64_t value = sizeFirst & DataSizeBitMask[n - 1];
     if (n > 1) {
@@ -98,7 +98,7 @@ uint32_t EBML::ReadElementHeader(CBitStreamParser* stream, uint32_t& id, uint64_
         value = static_cast<uint64_t>(stream->RemainingBytes());
     }
     size = value;
-    return kStatusOk;
+    return ZOLVDMX_OK;
 }
 
 uint32_t EBML::GetNextID(CBitStreamParser* stream, uint32_t& id, uint64_t& size)

@@ -7,13 +7,8 @@
 
 #include "ElementIds.h"
 #include "stream/CBitStreamParser.h"
+#include "zolvdmx.h" // the status codes
 
-constexpr uint32_t kStatusOk = 0x00000000u;
-constexpr uint32_t kStatusEndOfTrack = 0x00000001u;
-constexpr uint32_t kStatusFail = 0x80004005u;
-constexpr uint32_t kStatusNotImplemented = 0x80004001u;
-constexpr uint32_t kStatusUnsupported = 0x80010000u;
-constexpr uint32_t kStatusInvalidArg = 0x80070057u;
 
 // Value bits of an ID's first byte for ID lengths 1 to 4.
 extern const uint8_t IDBitMask[4];

@@ -32,13 +32,13 @@ uint64_t ReadBigEndian(CBitStreamParser* stream, int64_t size)
 
 uint32_t EBMLDataType::Parse(CBitStreamParser*, int64_t)
 {
-    return kStatusNotImplemented;
+    return ZOLVDMX_E_NOTIMPL;
 }
 
 uint32_t EBMLUnsignedLong::Parse(CBitStreamParser* stream, int64_t size)
 {
     value = ReadBigEndian(stream, size);
-    return kStatusOk;
+    return ZOLVDMX_OK;
 }
 
 uint32_t EBMLSignedLong::Parse(CBitStreamParser* stream, int64_t size)
@@ -49,7 +49,7 @@ uint32_t EBMLSignedLong::Parse(CBitStreamParser* stream, int64_t size)
         raw |= ~uint64_t{0} << (8 * kept);
     }
     value = static_cast<int64_t>(raw);
-    return kStatusOk;
+    return ZOLVDMX_OK;
 }
 
 EBMLBinary::~EBMLBinary()
@@ -60,18 +60,18 @@ EBMLBinary::~EBMLBinary()
 uint32_t EBMLBinary::Parse(CBitStreamParser* stream, int64_t size)
 {
     if (size < 1) {
-        return kStatusInvalidArg;
+        return ZOLVDMX_E_INVALIDARG;
     }
     if (size > stream->RemainingBytes() || size >= INT32_MAX) {
         stream->SkipForward(static_cast<uint64_t>(size));
-        return kStatusFail;
+        return ZOLVDMX_E_FAIL;
     }
     int32_t n = static_cast<int32_t>(size);
     if (data == nullptr || capacity < n) {
         uint8_t* fresh = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(n) + 1, 1));
         if (fresh == nullptr) {
             stream->SkipForward(static_cast<uint64_t>(size));
-            return kStatusFail;
+            return ZOLVDMX_E_FAIL;
         }
         std::free(data);
         data = fresh;
@@ -80,7 +80,7 @@ uint32_t EBMLBinary::Parse(CBitStreamParser* stream, int64_t size)
     stream->GetBytes(n, data);
     length = n;
     data[n] = 0;
-    return kStatusOk;
+    return ZOLVDMX_OK;
 }
 
 void EBMLBinary::SetBufferSize(int32_t size)

@@ -28,7 +28,7 @@ bool ElementBody::SizeKnown()
 bool ElementBody::HeaderOk()
 {
     ReadHeader();
-    return headerStatus == kStatusOk;
+    return headerStatus == ZOLVDMX_OK;
 }
 
 bool ElementBody::FitsInSource()
@@ -143,7 +143,7 @@ uint32_t ElementBody::ReadValue(EBMLDataType& value)
     ReadHeader();
     if (size > static_cast<uint64_t>(INT64_MAX)) {
         stream->SkipForward(size);
-        return kStatusFail;
+        return ZOLVDMX_E_FAIL;
     }
     return value.Parse(stream, static_cast<int64_t>(size));
 }
@@ -172,9 +172,9 @@ bool SkipUnhandledChild(CBitStreamParser* stream, const EBML& parent)
     bool unknownSize = false;
     uint32_t status = EBML::ReadElementHeader(stream, id, size, unknownSize);
     int64_t payloadStart = stream->Tell();
-    if (status != kStatusOk || unknownSize || payloadStart > end ||
+    if (status != ZOLVDMX_OK || unknownSize || payloadStart > end ||
         size > static_cast<uint64_t>(end - payloadStart)) {
-        stream->Seek(start, 0);
+        stream->Seek(start, ZOLVDMX_SEEK_SET);
         return false;
     }
     stream->SkipForward(size);

@@ -94,7 +94,7 @@ private:
     uint32_t id;
     bool headerRead = false;
     bool unknownSize = false;
-    uint32_t headerStatus = kStatusOk;
+    uint32_t headerStatus = ZOLVDMX_OK;
     uint64_t size = 0;
 };
 
@@ -147,7 +147,7 @@ uint32_t ParseChildren(CBitStreamParser* stream, const EBML& self, Handler&& han
 {
     while (ParseOneChild(stream, self, handle, globals) == ChildStep::Continue) {
     }
-    return kStatusOk;
+    return ZOLVDMX_OK;
 }
 
 #endif

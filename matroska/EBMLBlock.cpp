@@ -89,7 +89,7 @@ uint32_t EBMLBlock::Parse(CBitStreamParser* reader)
     } else {
         frameCount = headerLength < size ? header[headerLength] + 1 : 0;
     }
-    reader->Seek(DeclaredEnd(), 0);
+    reader->Seek(DeclaredEnd(), ZOLVDMX_SEEK_SET);
     return 0;
 }
 

@@ -73,7 +73,7 @@ uint32_t EBMLChapters::Parse(CBitStreamParser* stream)
 
 uint32_t EBMLChapterTrack::Parse(CBitStreamParser*)
 {
-    return kStatusOk;
+    return ZOLVDMX_OK;
 }
 
 uint32_t EBMLAttachments::Parse(CBitStreamParser* stream)

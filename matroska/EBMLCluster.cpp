@@ -86,7 +86,7 @@ void EBMLCluster::ListBlocks(CBitStreamParser* reader, size_t wantedGroups)
     if (pool != nullptr && blockGroups.capacity() == 0) {
         blockGroups = pool->TakeList();
     }
-    reader->Seek(listedEnd >= 0 ? listedEnd : dataPosition, 0);
+    reader->Seek(listedEnd >= 0 ? listedEnd : dataPosition, ZOLVDMX_SEEK_SET);
     while (blockGroups.size() < wantedGroups) {
         if (!ListOne(reader)) {
             fullyListed = true;
@@ -106,7 +106,7 @@ uint32_t EBMLCluster::ReadTimecode(CBitStreamParser* reader)
     if (timecodeKnown || fullyListed) {
         return 0;
     }
-    reader->Seek(dataPosition, 0);
+    reader->Seek(dataPosition, ZOLVDMX_SEEK_SET);
     for (;;) {
         uint32_t id = EBML::PeekID(reader);
         if (id == kIdInvalid || (sizeKnown && reader->Tell() >= DeclaredEnd())) {

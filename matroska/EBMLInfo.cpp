@@ -108,7 +108,7 @@ uint32_t EBMLSeekHead::Parse(CBitStreamParser* stream)
             return false;
         }
         auto seek = std::make_unique<EBMLSeek>();
-        if (child.ParseChild(*seek) == kStatusOk) {
+        if (child.ParseChild(*seek) == ZOLVDMX_OK) {
             seeks.push_back(std::move(seek));
         }
         return true;

@@ -75,7 +75,7 @@ bool EBMLSegment::ContinueParsing(size_t wantedClusters)
         return false;
     }
     size_t before = clusters.size();
-    walkStream->Seek(resumePosition, 0);
+    walkStream->Seek(resumePosition, ZOLVDMX_SEEK_SET);
     Walk(walkStream, [&] { return clusters.size() >= wantedClusters; });
     return clusters.size() > before;
 }
@@ -87,7 +87,7 @@ bool EBMLSegment::ContinueParsingTo(int64_t position)
         return false;
     }
     size_t before = clusters.size();
-    walkStream->Seek(resumePosition, 0);
+    walkStream->Seek(resumePosition, ZOLVDMX_SEEK_SET);
     Walk(walkStream, reached);
     return clusters.size() > before;
 }
@@ -148,8 +148,8 @@ EBMLSegment::Step EBMLSegment::WalkOne(CBitStreamParser* stream)
         }
         for (const auto& entry : child.ParseAppend(trackLists).entries) {
             uint64_t type = entry->trackType;
-            audioTrackCount += type == 2 ? 1 : 0;
-            videoTrackCount += type == 1 ? 1 : 0;
+            audioTrackCount += type == kTrackTypeAudio ? 1 : 0;
+            videoTrackCount += type == kTrackTypeVideo ? 1 : 0;
         }
         return Step::Continue;
     case kIdSeekHead: {
@@ -186,11 +186,11 @@ int64_t EBMLSegment::SegmentEnd(CBitStreamParser* stream) const
 
 bool EBMLSegment::ElementLooksSound(CBitStreamParser* stream, int64_t start, uint32_t expectedId)
 {
-    stream->Seek(start, 0);
+    stream->Seek(start, ZOLVDMX_SEEK_SET);
     uint32_t id = 0;
     uint64_t size = 0;
     bool unknownSize = false;
-    bool sound = EBML::ReadElementHeader(stream, id, size, unknownSize) == kStatusOk && id == expectedId;
+    bool sound = EBML::ReadElementHeader(stream, id, size, unknownSize) == ZOLVDMX_OK && id == expectedId;
     int64_t payloadStart = stream->Tell();
     int64_t end = SegmentEnd(stream);
     switch (id) {
@@ -211,7 +211,7 @@ bool EBMLSegment::ElementLooksSound(CBitStreamParser* stream, int64_t start, uin
             uint64_t childSize = 0;
             bool childUnknown = false;
             sound = childId != kIdInvalid && IsClusterChild(childId) &&
-                    EBML::ReadElementHeader(stream, childId, childSize, childUnknown) == kStatusOk &&
+                    EBML::ReadElementHeader(stream, childId, childSize, childUnknown) == ZOLVDMX_OK &&
                     !childUnknown && stream->Tell() <= clusterEnd &&
                     childSize <= static_cast<uint64_t>(clusterEnd - stream->Tell());
         }
@@ -221,7 +221,7 @@ bool EBMLSegment::ElementLooksSound(CBitStreamParser* stream, int64_t start, uin
         sound = sound && !unknownSize && payloadStart <= end && size <= static_cast<uint64_t>(end - payloadStart);
         break;
     }
-    stream->Seek(start, 0);
+    stream->Seek(start, ZOLVDMX_SEEK_SET);
     return sound;
 }
 
@@ -236,7 +236,7 @@ void EBMLSegment::RecordCluster(CBitStreamParser* stream, int64_t elementStart, 
     // The Timecode leads the cluster: read now, while its bytes are at hand,
     // seeks find clusters by their times without coming back.
     cluster->ReadTimecode(stream);
-    stream->Seek(cluster->dataPosition, 0);
+    stream->Seek(cluster->dataPosition, ZOLVDMX_SEEK_SET);
     if (unknownSize) {
         int64_t clusterEnd = FindClusterEnd(stream);
         cluster->dataSize = static_cast<uint64_t>(clusterEnd - cluster->dataPosition);
@@ -249,7 +249,7 @@ void EBMLSegment::RecordCluster(CBitStreamParser* stream, int64_t elementStart, 
             resume = stream->Tell();
         }
         cluster->dataSize = resume > cluster->dataPosition ? static_cast<uint64_t>(resume - cluster->dataPosition) : 0;
-        stream->Seek(resume, 0);
+        stream->Seek(resume, ZOLVDMX_SEEK_SET);
     } else {
         cluster->dataSize = size;
         stream->SkipForward(size);
@@ -270,8 +270,8 @@ int64_t EBMLSegment::FindClusterEnd(CBitStreamParser* stream)
         uint32_t readId = 0;
         uint64_t size = 0;
         bool unknownSize = false;
-        if (EBML::ReadElementHeader(stream, readId, size, unknownSize) != kStatusOk || unknownSize) {
-            stream->Seek(position, 0);
+        if (EBML::ReadElementHeader(stream, readId, size, unknownSize) != ZOLVDMX_OK || unknownSize) {
+            stream->Seek(position, ZOLVDMX_SEEK_SET);
             return position;
         }
         stream->SkipForward(size);
@@ -283,7 +283,7 @@ uint32_t EBMLSegment::Resynchronise(CBitStreamParser* stream, int64_t start)
     std::vector<uint8_t> window(static_cast<size_t>(kResyncWindow));
     int64_t blockStart = start;
     for (;;) {
-        stream->Seek(blockStart, 0);
+        stream->Seek(blockStart, ZOLVDMX_SEEK_SET);
         int32_t delivered = stream->GetBytes(kResyncWindow, window.data());
         if (delivered <= 0) {
             return kIdInvalid;
@@ -300,7 +300,7 @@ uint32_t EBMLSegment::Resynchronise(CBitStreamParser* stream, int64_t start)
                           static_cast<uint32_t>(window[static_cast<size_t>(i) + 2]) << 16 |
                           static_cast<uint32_t>(window[static_cast<size_t>(i) + 3]) << 24;
             if (IsTopLevelId(id) && ElementLooksSound(stream, blockStart + i, id)) {
-                stream->Seek(blockStart + i, 0);
+                stream->Seek(blockStart + i, ZOLVDMX_SEEK_SET);
                 return id;
             }
         }
@@ -326,7 +326,7 @@ void EBMLSegment::ReadCuesThroughSeekHeads(CBitStreamParser* stream)
             if (seek->seekPosition > static_cast<uint64_t>(INT64_MAX - dataPosition)) {
                 return;
             }
-            stream->Seek(dataPosition + static_cast<int64_t>(seek->seekPosition), 0);
+            stream->Seek(dataPosition + static_cast<int64_t>(seek->seekPosition), ZOLVDMX_SEEK_SET);
             if (EBML::PeekID(stream) == kIdCues) {
                 ElementBody child(stream, kIdCues);
                 child.ParseAppend(cueList);
@@ -349,10 +349,10 @@ EBMLTrackEntry* EBMLSegment::GetMasterTrack() const
     for (const auto& tracks : trackLists) {
         for (const auto& entry : tracks->entries) {
             uint64_t type = entry->trackType;
-            if (type == 1) {
+            if (type == kTrackTypeVideo) {
                 return entry.get();
             }
-            if (type == 2 && firstAudio == nullptr) {
+            if (type == kTrackTypeAudio && firstAudio == nullptr) {
                 firstAudio = entry.get();
             }
         }

@@ -13,6 +13,11 @@
 #include "ebml/MallocPtr.h"
 #include "matroska/EBMLContentEncodings.h"
 
+// TrackType values of a TrackEntry.
+constexpr uint64_t kTrackTypeVideo = 1;
+constexpr uint64_t kTrackTypeAudio = 2;
+constexpr uint64_t kTrackTypeSubtitle = 17;
+
 class EBMLVideo : public EBML {
 public:
     uint32_t Parse(CBitStreamParser* stream) override;

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "zolvdmx.h" // the whence values
+
 CBitStreamParser::CBitStreamParser() = default;
 
 CBitStreamParser::CBitStreamParser(const uint8_t* data, int32_t count)
@@ -55,9 +57,9 @@ bool CBitStreamParser::IsEnd()
 int32_t CBitStreamParser::Seek(int64_t offset, int32_t whence)
 {
     int64_t target;
-    if (whence == 0) {
+    if (whence == ZOLVDMX_SEEK_SET) {
         target = offset;
-    } else if (whence == 2) {
+    } else if (whence == ZOLVDMX_SEEK_END) {
         target = length;
     } else if (offset > INT64_MAX - position) {
         // A huge forward count (SkipForward of a 64-bit size) must not wrap
@@ -72,7 +74,7 @@ int32_t CBitStreamParser::Seek(int64_t offset, int32_t whence)
     if (target >= length) {
         // Positions never leave the buffer, so later reads stay in bounds.
         position = length;
-        return whence == 2 ? 1 : 0;
+        return whence == ZOLVDMX_SEEK_END ? 1 : 0;
     }
     position = static_cast<int32_t>(target);
     return 1;
@@ -81,7 +83,7 @@ int32_t CBitStreamParser::Seek(int64_t offset, int32_t whence)
 int32_t CBitStreamParser::Shift(int32_t count)
 {
     Align();
-    Seek(count, 1);
+    Seek(count, ZOLVDMX_SEEK_CUR);
     return 1;
 }
 
@@ -89,7 +91,7 @@ int32_t CBitStreamParser::SkipBytes(int32_t count)
 {
     Align();
     if (count != 0) {
-        Seek(count, 1);
+        Seek(count, ZOLVDMX_SEEK_CUR);
     }
     return 1;
 }
@@ -119,7 +121,7 @@ int64_t CBitStreamParser::GetFileLength()
 
 int32_t CBitStreamParser::ReadAt(int64_t position, int32_t count, uint8_t* dest)
 {
-    Seek(position, 0);
+    Seek(position, ZOLVDMX_SEEK_SET);
     if (count <= 0 || dest == nullptr) {
         return 0;
     }
@@ -210,8 +212,8 @@ void CBitStreamParser::SkipForward(uint64_t count)
     if (count <= 0x7FFFFFFFu) {
         SkipBytes(static_cast<int32_t>(count));
     } else if (count <= static_cast<uint64_t>(INT64_MAX)) {
-        Seek(static_cast<int64_t>(count), 1);
+        Seek(static_cast<int64_t>(count), ZOLVDMX_SEEK_CUR);
     } else {
-        Seek(INT64_MAX, 1);
+        Seek(INT64_MAX, ZOLVDMX_SEEK_CUR);
     }
 }
