@@ -15,8 +15,8 @@
 struct TrackSample {
     std::vector<unsigned char> buffer;
     ZOLVDMX_MEDIA_SAMPLE_T record{};
-    // The H.264 parameter sets the handle hands out once, before the first
-    // frame of an H.264 track.
+    // The H.264 or HEVC parameter sets the handle hands out once, before
+    // the first frame of such a track.
     bool isConfig = false;
 
     const unsigned char* Bytes() const { return buffer.data(); }
@@ -46,7 +46,7 @@ public:
     [[noreturn]] void FailDelivery(int32_t track, long sampleIndex, uint32_t status) const;
 
     // A sample whose buffer holds the track's largest sample and, for
-    // H.264, the parameter sets handed out as a sample of their own.
+    // H.264 and HEVC, the parameter sets handed out as a sample of their own.
     TrackSample NewSample(int32_t track) const;
     // The next sample of the track; answers the library's status.
     uint32_t NextSample(int32_t track, TrackSample& sample);
@@ -62,14 +62,16 @@ private:
     std::vector<unsigned char> sourceName;
     std::string path;
     bool verbose;
-    // Whether this handle has handed out the H.264 parameter sets: the
-    // library does so once per handle, on the first request for an H.264
+    // Whether this handle has handed out the parameter sets: the library
+    // does so once per handle, on the first request for an H.264 or HEVC
     // track that has them.
     bool configHandedOut = false;
 };
 
-// The four-character code AVC1 as the library stores it in `codec`.
+// The four-character codes AVC1 and HEVC as the library stores them in
+// `codec`: the first character in the low byte.
 constexpr uint32_t kCodecAvc1 = 0x31435641u;
+constexpr uint32_t kCodecHevc = 0x43564548u;
 
 // Human-readable form of a library status code, e.g. "0x80004005 (failure)".
 std::string StatusText(uint32_t status);

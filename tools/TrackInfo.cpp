@@ -95,7 +95,8 @@ VideoCodec FindVideoCodec(const std::string& fourCc)
     constexpr StreamForm kContainer = StreamForm::NeedsContainer;
     constexpr StreamForm kConfigFirst = StreamForm::ConfigFirst;
     static const Row kRows[] = {
-        {"AVC1", {"H.264", StreamForm::H264AnnexB}},
+        {"AVC1", {"H.264", StreamForm::AnnexB}},
+        {"HEVC", {"HEVC", StreamForm::AnnexB}}, // Annex B in Video for Windows too
         {"H264", {"H.264", kFrames}}, // Video for Windows H.264 is stored as Annex B
         {"X264", {"H.264", kFrames}},
         {"MP4V", {"MPEG-4 Visual", kConfigFirst}},
@@ -120,8 +121,9 @@ VideoCodec FindVideoCodec(const std::string& fourCc)
         {"WMV1", {"Windows Media Video 7", kContainer}},
         {"WMV2", {"Windows Media Video 8", kContainer}},
         {"WMV3", {"Windows Media Video 9", kContainer}},
-        {"VP80", {"VP8", kContainer}},
-        {"VP90", {"VP9", kContainer}},
+        {"VP80", {"VP8", StreamForm::Ivf}},
+        {"VP90", {"VP9", StreamForm::Ivf}},
+        {"AV01", {"AV1", StreamForm::Ivf}},
     };
     std::string upper = fourCc;
     for (char& c : upper) {
@@ -145,7 +147,9 @@ std::string AudioCodecName(uint32_t tag)
     case 0x00FF: return "AAC";
     case 0x0161: return "Windows Media Audio";
     case 0x0162: return "Windows Media Audio Pro";
-    case 0x2000: return "AC-3";
+    // E-AC-3 shares the AC-3 tag, and the format record tells them apart
+    // nowhere.
+    case 0x2000: return "AC-3/E-AC-3";
     case 0x2001: return "DTS";
     case 0x2002: return "RealAudio 14.4";
     case 0x2003: return "RealAudio 28.8";
@@ -154,6 +158,8 @@ std::string AudioCodecName(uint32_t tag)
     case 0x2006: return "RealAudio Lossless";
     case 0x2007: return "RealAudio ATRAC3";
     case 0x674F: return "Vorbis";
+    case 0x704F: return "Opus";
+    case 0xF1AC: return "FLAC";
     default: return "unknown";
     }
 }
@@ -162,9 +168,14 @@ StreamForm AudioForm(uint32_t tag)
 {
     switch (tag) {
     case 0x00FF: return StreamForm::AacAdts;
+    case 0x0001:
+    case 0x0003: return StreamForm::Wav;
+    case 0xF1AC: return StreamForm::Flac;
+    case 0x704F: return StreamForm::OggOpus;
+    case 0x674F: return StreamForm::OggVorbis;
     case 0x0050: // MPEG audio frames carry their own headers
     case 0x0055:
-    case 0x2000: // so do AC-3 and DTS frames
+    case 0x2000: // so do AC-3, E-AC-3 and DTS frames
     case 0x2001: return StreamForm::Frames;
     default: return StreamForm::NeedsContainer;
     }

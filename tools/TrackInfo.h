@@ -32,11 +32,16 @@ struct AudioHeader {
 
 // How `extract` writes a track.
 enum class StreamForm {
-    H264AnnexB,     // parameter sets, then start-code frames
+    AnnexB,         // H.264 and HEVC: parameter sets, then start-code frames
     AacAdts,        // each frame behind an ADTS header
     ConfigFirst,    // MPEG-4 Visual: the decoder configuration (VOL header), then the frames
     Frames,         // frames back to back are the stream: MPEG-1/2 video, Motion JPEG,
-                    // H.264 from Video for Windows, MPEG audio, AC-3, DTS
+                    // H.264 and HEVC from Video for Windows, MPEG audio, AC-3, E-AC-3, DTS
+    Ivf,            // VP8, VP9, AV1: each frame behind a size and a time
+    Flac,           // the native FLAC stream: its header from the codec private data, then the frames
+    Wav,            // PCM: a RIFF/WAVE file around the samples
+    OggOpus,        // an Ogg stream with the Opus header packets, then a page per frame
+    OggVorbis,      // an Ogg stream with the three Vorbis header packets, then a page per frame
     NeedsContainer, // anything else: frames back to back, which players open only in a container
 };
 
