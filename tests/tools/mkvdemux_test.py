@@ -405,7 +405,9 @@ class Extract(ExtractCase):
                  # header removal undone
                  ("header_stripped", 1, None, 0), ("header_stripped", 2, None, 0), ("header_stripped", 3, None, 0),
                  # MPEG-4 Visual: the VOL header from the codec private data
-                 ("mpeg4_mp3", 0, None, int(read_table("mpeg4_mp3", ".tracks.tsv")[0]["codec_private_size"]))]
+                 ("mpeg4_mp3", 0, None, int(read_table("mpeg4_mp3", ".tracks.tsv")[0]["codec_private_size"])),
+                 ("header_stripped", 0, None,
+                  int(read_table("header_stripped", ".tracks.tsv")[0]["codec_private_size"]))]
         for name, track, warned, header in cases:
             with self.subTest(file=name, track=track):
                 stream, errors = self.extract(name, track)
