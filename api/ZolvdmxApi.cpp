@@ -3,16 +3,11 @@
 // and let no C++ exception reach the host.
 #include <cstdlib>
 #include <cstring>
-#include <new>
+#include <memory>
 
 #include "ZolvdmxHandle.h"
 
 namespace {
-
-// The four-character codes AVC1 and HEVC as little-endian 32-bit values:
-// their parameter sets go out as a sample of their own.
-constexpr uint32_t kCodecAvc1 = 0x31435641u;
-constexpr uint32_t kCodecHevc = 0x43564548u;
 
 bool IsValidTrack(ZOLVDMX_HANDLE_T* handle, int32_t track)
 {
@@ -42,18 +37,12 @@ uint32_t API_ZOLVDMX_Create(ZOLVDMX_HANDLE_T** handle, _ZOLVDMX_READER_CALLBACK_
             reader.seek == nullptr) {
             return ZOLVDMX_E_FAIL;
         }
-        auto* fresh = static_cast<ZOLVDMX_HANDLE_T*>(std::malloc(sizeof(ZOLVDMX_HANDLE_T)));
-        if (fresh == nullptr) {
-            return ZOLVDMX_E_FAIL;
-        }
-        fresh->demux = new (std::nothrow) KelmMKVDemux();
-        if (fresh->demux == nullptr) {
-            std::free(fresh);
-            return ZOLVDMX_E_FAIL;
-        }
+        // Owned until handed out, so that a failed allocation leaves nothing
+        // behind (the guard answers it with a failure).
+        auto fresh = std::make_unique<ZOLVDMX_HANDLE_T>();
+        fresh->demux = std::make_unique<KelmMKVDemux>();
         fresh->reader = reader;
-        fresh->loaded = 0;
-        *handle = fresh;
+        *handle = fresh.release();
         return ZOLVDMX_OK;
     });
 }
@@ -64,8 +53,7 @@ uint32_t API_ZOLVDMX_Destroy(ZOLVDMX_HANDLE_T* handle)
         if (handle == nullptr) {
             return ZOLVDMX_E_FAIL;
         }
-        delete handle->demux;
-        std::free(handle);
+        delete handle;
         return ZOLVDMX_OK;
     });
 }
@@ -76,7 +64,7 @@ uint32_t API_ZOLVDMX_Load(ZOLVDMX_HANDLE_T* handle, unsigned char* name)
         if (handle == nullptr || handle->demux == nullptr || handle->loaded) {
             return ZOLVDMX_E_FAIL;
         }
-        handle->loaded = 1;
+        handle->loaded = true;
         return handle->demux->Load(name, &handle->reader);
     });
 }
@@ -118,20 +106,18 @@ uint32_t API_ZOLVDMX_GetNextMediaSample(ZOLVDMX_HANDLE_T* handle, int32_t track,
             return ZOLVDMX_E_FAIL;
         }
         KelmMKVDemux& demux = *handle->demux;
-        _tagMKVTrackIndexMeta& record = demux.tracks[static_cast<size_t>(track)];
-        const ZOLVDMX_MEDIA_FORMAT_T& format = record.format;
+        ZOLVDMX_MEDIA_FORMAT_T format;
+        demux.GetMediaFormat(track, &format);
 
         // An H.264 or HEVC track's parameter sets go out before its first
         // frame, once per track (not again after a seek).
-        if (!record.configSent && (format.codec == kCodecAvc1 || format.codec == kCodecHevc) &&
-            format.configSize > 0 && format.config != nullptr) {
+        if (demux.TakeConfigSample(track)) {
             std::memcpy(sample->buffer, format.config, static_cast<size_t>(format.configSize));
             sample->size = format.configSize;
             sample->startTime = 0;
             sample->endTime = 0;
             sample->syncPoint = 1;
             sample->reserved2 = 0;
-            record.configSent = true;
             return ZOLVDMX_OK;
         }
 

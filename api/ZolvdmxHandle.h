@@ -2,15 +2,15 @@
 #ifndef MKV_API_ZOLVDMXHANDLE_H
 #define MKV_API_ZOLVDMXHANDLE_H
 
-#include <cstdint>
+#include <memory>
 
 #include "demux/KelmMKVDemux.h"
 #include "zolvdmx.h"
 
 struct ZOLVDMX_HANDLE_T {
-    KelmMKVDemux* demux;                // owned
-    _ZOLVDMX_READER_CALLBACK_T reader;  // the host's callbacks; streams keep its address
-    uint32_t loaded;                    // 1 once API_ZOLVDMX_Load has run
+    std::unique_ptr<KelmMKVDemux> demux;
+    _ZOLVDMX_READER_CALLBACK_T reader{}; // the host's callbacks; streams keep its address
+    bool loaded = false;                 // API_ZOLVDMX_Load has run
 };
 
 #endif

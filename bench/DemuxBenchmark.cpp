@@ -17,6 +17,7 @@
 #include "MatroskaBuilder.h"
 #include "MemoryReader.h"
 #include "TestData.h"
+#include "DemuxInternals.h"
 #include "api/ZolvdmxHandle.h"
 
 // Every allocation through operator new is counted, so a benchmark can tell
@@ -280,7 +281,7 @@ void CountSeeks(benchmark::State& state, MemoryReader& host, int seconds, bool w
             state.ResumeTiming();
         }
         if (!withCues) {
-            loaded->handle->demux->matroska.segments[0]->cueList.clear();
+            DemuxInternals::File(*loaded->handle->demux).segments[0]->cueList.clear();
         }
         target = (target * 7919) % (static_cast<int64_t>(seconds - 1) * kSecond) + 1;
         host.calls = {};

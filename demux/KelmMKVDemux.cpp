@@ -10,18 +10,6 @@
 
 namespace {
 
-void ReleaseFormat(ZOLVDMX_MEDIA_FORMAT_T& format)
-{
-    std::free(format.header);
-    std::free(format.codecPrivate);
-    std::free(format.config);
-    std::free(format.videoExtra);
-    format.header = nullptr;
-    format.codecPrivate = nullptr;
-    format.config = nullptr;
-    format.videoExtra = nullptr;
-}
-
 // Gives a cursor its own reader; its position is the Segment's first block.
 void PrimeCursor(_tagMKVReadCursor& cursor, EBMLSegment* segment, unsigned char* source,
                  _ZOLVDMX_READER_CALLBACK_T* reader, WindowCache* windows)
@@ -45,9 +33,54 @@ KelmMKVDemux::~KelmMKVDemux()
     audioCursor.reset();
     videoCursor.reset();
     seekCache.reset();
-    for (_tagMKVTrackIndexMeta& track : tracks) {
-        ReleaseFormat(track.format);
+}
+
+OwnedMediaFormat::OwnedMediaFormat() : ZOLVDMX_MEDIA_FORMAT_T{} {}
+
+OwnedMediaFormat::~OwnedMediaFormat()
+{
+    Release();
+}
+
+OwnedMediaFormat::OwnedMediaFormat(OwnedMediaFormat&& other) noexcept : ZOLVDMX_MEDIA_FORMAT_T(other)
+{
+    static_cast<ZOLVDMX_MEDIA_FORMAT_T&>(other) = ZOLVDMX_MEDIA_FORMAT_T{};
+}
+
+OwnedMediaFormat& OwnedMediaFormat::operator=(OwnedMediaFormat&& other) noexcept
+{
+    if (this != &other) {
+        Release();
+        static_cast<ZOLVDMX_MEDIA_FORMAT_T&>(*this) = other;
+        static_cast<ZOLVDMX_MEDIA_FORMAT_T&>(other) = ZOLVDMX_MEDIA_FORMAT_T{};
     }
+    return *this;
+}
+
+void OwnedMediaFormat::Release()
+{
+    std::free(header);
+    std::free(codecPrivate);
+    std::free(config);
+    std::free(videoExtra);
+    header = nullptr;
+    codecPrivate = nullptr;
+    config = nullptr;
+    videoExtra = nullptr;
+}
+
+bool KelmMKVDemux::TakeConfigSample(int32_t track)
+{
+    constexpr uint32_t kCodecAvc1 = 0x31435641u; // AVC1, little-endian
+    constexpr uint32_t kCodecHevc = 0x43564548u; // HEVC
+    _tagMKVTrackIndexMeta& record = tracks[static_cast<size_t>(track)];
+    const ZOLVDMX_MEDIA_FORMAT_T& format = record.format;
+    if (record.configSent || (format.codec != kCodecAvc1 && format.codec != kCodecHevc) || format.configSize <= 0 ||
+        format.config == nullptr) {
+        return false;
+    }
+    record.configSent = true;
+    return true;
 }
 
 int32_t tim_subtract(struct timeval* result, const struct timeval* start, const struct timeval* end)
@@ -104,7 +137,7 @@ uint32_t KelmMKVDemux::Load(unsigned char* source, _ZOLVDMX_READER_CALLBACK_T* r
                 record.trackIndex = static_cast<uint32_t>(t);
                 record.entryIndex = static_cast<uint32_t>(e);
                 record.trackEntry = entry;
-                tracks.push_back(record);
+                tracks.push_back(std::move(record));
                 // Described in place, so the record's buffers are owned by the
                 // table from the first allocation on.
                 nalLengthSizeMinusOne = -1;
@@ -158,7 +191,8 @@ int32_t KelmMKVDemux::GetTrackType(int32_t track) const
 
 uint32_t KelmMKVDemux::GetMediaFormat(int32_t track, ZOLVDMX_MEDIA_FORMAT_T* format) const
 {
-    std::memcpy(format, &tracks[static_cast<size_t>(track)].format, sizeof *format);
+    const ZOLVDMX_MEDIA_FORMAT_T& record = tracks[static_cast<size_t>(track)].format;
+    std::memcpy(format, &record, sizeof *format);
     return ZOLVDMX_OK;
 }
 

@@ -38,14 +38,28 @@ struct KeyFrameRef {
     BlockRef at;
 };
 
-// One admitted track entry. The record is plain data kept by value; the
-// demuxer releases the buffers `format` points to when it is destroyed.
+// A track's media format record together with the buffers it points to
+// (header, codecPrivate, config, videoExtra, allocated with malloc), which it
+// frees: it moves, and cannot be copied, so no buffer is freed twice.
+struct OwnedMediaFormat : ZOLVDMX_MEDIA_FORMAT_T {
+    OwnedMediaFormat();
+    ~OwnedMediaFormat();
+    OwnedMediaFormat(OwnedMediaFormat&& other) noexcept;
+    OwnedMediaFormat& operator=(OwnedMediaFormat&& other) noexcept;
+    OwnedMediaFormat(const OwnedMediaFormat&) = delete;
+    OwnedMediaFormat& operator=(const OwnedMediaFormat&) = delete;
+
+private:
+    void Release();
+};
+
+// One admitted track entry; it owns its format record's buffers.
 struct _tagMKVTrackIndexMeta {
     uint32_t segmentIndex = 0;
     uint32_t trackIndex = 0;
     uint32_t entryIndex = 0;
     EBMLTrackEntry* trackEntry = nullptr; // owned by the element tree
-    ZOLVDMX_MEDIA_FORMAT_T format{};      // owns header, codecPrivate, config, videoExtra
+    OwnedMediaFormat format;
     // H.264 and HEVC: this track's NAL length size minus one (from its
     // avcC or hvcC), -1 when unknown; whether its parameter-set sample has
     // gone out.
@@ -150,19 +164,27 @@ public:
     // Seeking.
     uint32_t DemuxSeek(int32_t track, int64_t& time);
 
+    // True (once per track, and then marked as sent) when the track's next
+    // sample is its parameter sets: an H.264 or HEVC track with a
+    // configuration, before its first frame.
+    bool TakeConfigSample(int32_t track);
+
     // A block's time in 100 ns units.
     static int64_t BlockTime(const EBMLSegment& segment, const EBMLCluster& cluster, const EBMLBlock& block);
     // A SimpleBlock's own key flag; a Block's flag or its group without references.
     static bool IsKeyFrame(const EBMLBlockGroup& group, const EBMLBlock& block);
+
+private:
+    // Tests and benchmarks look inside through this.
+    friend struct DemuxInternals;
 
     std::vector<_tagMKVTrackIndexMeta> tracks;
     Matroska matroska;
     std::unique_ptr<_tagMKVReadCursor> audioCursor;
     std::unique_ptr<_tagMKVReadCursor> videoCursor;
     std::unique_ptr<_tagMKVSeekCache> seekCache;
-    int32_t nalLengthSizeMinusOne = -1; // of the H.264 track described last
+    int32_t nalLengthSizeMinusOne = -1; // of the H.264 or HEVC track described last
 
-private:
     _tagMKVReadCursor* CursorFor(uint64_t trackType);
     // Format description helpers (VideoFormat.cpp): little-endian stores into
     // the header records the host reads, and a malloc'ed copy of `count`

@@ -211,7 +211,7 @@ TEST(AudioFormat, UnknownCodecsAreDescribedWithCodecZero)
     // Their frames are delivered; the host decides what to do with them.
     for (const char* codecID : {"A_TTA1", "A_PCM/INT/BIG"}) {
         TrackUnderTest track;
-        track.demux.matroska.seekAble = true;
+        track.File().seekAble = true;
         SetBytes(AudioEntry(track.entry, codecID, 44100.0f, 2, 16).codecPrivate, {0x01, 0x02});
         ZOLVDMX_MEDIA_FORMAT_T f = track.Describe();
         EXPECT_EQ(track.status, 0u) << codecID;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "demux/KelmMKVDemux.h"
+#include "DemuxInternals.h"
 #include "matroska/EBMLTrack.h"
 
 using Bytes = std::vector<uint8_t>;
@@ -23,19 +24,19 @@ inline void SetText(EBMLBinary& value, const std::string& text)
 }
 
 // A track entry built field by field and described the way the loader does,
-// into a track record of its own demuxer, which owns and frees the buffers.
+// into a format record that owns and frees the buffers.
 struct TrackUnderTest {
     KelmMKVDemux demux;
     EBMLTrackEntry entry;
+    OwnedMediaFormat format;
     uint32_t status = 1;
 
+    Matroska& File() { return DemuxInternals::File(demux); }
     // The record as GetMediaFormat hands it out.
     ZOLVDMX_MEDIA_FORMAT_T Describe()
     {
-        demux.tracks.emplace_back();
-        demux.tracks.back().trackEntry = &entry;
-        status = demux.SetMediaFormat(&entry, &demux.tracks.back().format);
-        return demux.tracks.back().format;
+        status = demux.SetMediaFormat(&entry, &format);
+        return format;
     }
 };
 

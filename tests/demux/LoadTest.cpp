@@ -6,6 +6,7 @@
 
 #include "LoadedFile.h"
 #include "MatroskaBuilder.h"
+#include "DemuxInternals.h"
 #include "api/ZolvdmxHandle.h"
 
 using namespace ebml;
@@ -42,7 +43,7 @@ TEST(Load, TrackTableKeepsEntriesInFileOrderAndLeavesOutEncryptedCodecPrivate)
     std::vector<uint32_t> numbers;
     std::vector<int32_t> types;
     for (int32_t i = 0; i < file.Tracks(); ++i) {
-        numbers.push_back(file.handle->demux->tracks[static_cast<size_t>(i)].trackEntry->trackNumber);
+        numbers.push_back(DemuxInternals::Tracks(*file.handle->demux)[static_cast<size_t>(i)].trackEntry->trackNumber);
         types.push_back(API_ZOLVDMX_GetTrackType(file.handle, i));
     }
     // Tracks 2 and 4 (encrypted CodecPrivate, encrypted frames) are left out.
@@ -68,8 +69,8 @@ TEST(Load, OnlyHeaderStrippingOfFramesIsAdmittedAmongCompressedTracks)
     });
     LoadedFile file(mkv::File({mkv::Info(), tracks}));
     ASSERT_EQ(file.Tracks(), 2);
-    EXPECT_EQ(file.handle->demux->tracks[0].trackEntry->trackNumber, 1u);
-    EXPECT_EQ(file.handle->demux->tracks[1].trackEntry->trackNumber, 5u);
+    EXPECT_EQ(DemuxInternals::Tracks(*file.handle->demux)[0].trackEntry->trackNumber, 1u);
+    EXPECT_EQ(DemuxInternals::Tracks(*file.handle->demux)[1].trackEntry->trackNumber, 5u);
     // The buffer a frame needs grows by the bytes put back.
     EXPECT_EQ(file.Format(0).maxSampleSize, 409602u);
     EXPECT_EQ(file.Format(1).maxSampleSize, 409600u);

@@ -5,6 +5,7 @@
 
 #include "LoadedFile.h"
 #include "MatroskaBuilder.h"
+#include "DemuxInternals.h"
 #include "api/ZolvdmxHandle.h"
 #include "matroska/EBMLSegment.h"
 
@@ -230,7 +231,7 @@ TEST(SampleDelivery, WholeFilesPlayWithBoundedMemory)
                                          SimpleBlock(1, 50, 0x00, Bytes(20, 1)), SimpleBlock(2, 50, kKey, Bytes(6, 2))}));
     }
     LoadedFile file(mkv::File(children));
-    EBMLSegment& segment = *file.handle->demux->matroska.segments[0];
+    EBMLSegment& segment = *DemuxInternals::File(*file.handle->demux).segments[0];
     EXPECT_EQ(segment.clusters.size(), 1u);
 
     // Alternate the two tracks as a player does.

@@ -36,10 +36,10 @@ EBMLTrackEntry& VideoEntry(EBMLTrackEntry& entry, const std::string& codecID, ui
 TEST(VideoFormat, DescribesH264TrackWithParameterSetsInStartCodeForm)
 {
     TrackUnderTest track;
-    track.demux.matroska.seekAble = true;
-    track.demux.matroska.segments.push_back(std::make_unique<EBMLSegment>(&track.demux.matroska));
-    track.demux.matroska.segments[0]->infoList.push_back(std::make_unique<EBMLInfo>());
-    track.demux.matroska.segments[0]->infoList[0]->duration = 5000.0; // ms ticks
+    track.File().seekAble = true;
+    track.File().segments.push_back(std::make_unique<EBMLSegment>(&track.File()));
+    track.File().segments[0]->infoList.push_back(std::make_unique<EBMLInfo>());
+    track.File().segments[0]->infoList[0]->duration = 5000.0; // ms ticks
     VideoEntry(track.entry, "V_MPEG4/ISO/AVC", 720, 576);
     track.entry.video->displayWidth = 1024;
     track.entry.video->displayHeight = 576;
@@ -57,7 +57,7 @@ TEST(VideoFormat, DescribesH264TrackWithParameterSetsInStartCodeForm)
               (Bytes{0x00, 0x00, 0x00, 0x01, 0x67, 0x64, 0x00, 0x1F, 0xAC, 0xD9, 0x40, 0x5A, 0x05,
                      0xBA, 0x10, 0x00, 0x00, 0x03, 0x00, 0x10, 0x00, 0x00, 0x03, 0x03, 0x20, 0xF1,
                      0x83, 0x19, 0x60, 0x00, 0x00, 0x00, 0x01, 0x68, 0xEB, 0xE3, 0xCB}));
-    EXPECT_EQ(track.demux.nalLengthSizeMinusOne, 3);
+    EXPECT_EQ(DemuxInternals::NalLengthSizeMinusOne(track.demux), 3);
     EXPECT_EQ(f.duration, 50000000);
     EXPECT_EQ(f.maxSampleSize, 829440u);
     EXPECT_EQ(f.frameRate, 25000);
@@ -106,7 +106,7 @@ TEST(VideoFormat, DescribesHevcTrackWithEveryParameterSetInStartCodeForm)
     EXPECT_EQ(At(f.config, f.configSize),
               (Bytes{0, 0, 0, 1, 0x40, 0x01, 0, 0, 0, 1, 0x4E, 0, 0, 0, 1, 0x4E, 0x01, 0x05}));
     EXPECT_EQ(At(f.codecPrivate, f.codecPrivateSize), hvcC);
-    EXPECT_EQ(track.demux.nalLengthSizeMinusOne, 1);
+    EXPECT_EQ(DemuxInternals::NalLengthSizeMinusOne(track.demux), 1);
 
     // Counts and sizes that run past the record give no configuration.
     for (size_t cut : {hvcC.size() - 1, size_t{24}, size_t{22}}) {
@@ -232,7 +232,7 @@ TEST(VideoFormat, ParameterSetExtractionStaysInsideRecordAndOutputArea)
                                          out.data(), &outLength);
         EXPECT_EQ(ok, cases[k].ok) << "case " << k;
         EXPECT_EQ(outLength, cases[k].outLength) << "case " << k;
-        EXPECT_EQ(demux.nalLengthSizeMinusOne, cases[k].nalLengthSizeMinusOne) << "case " << k;
+        EXPECT_EQ(DemuxInternals::NalLengthSizeMinusOne(demux), cases[k].nalLengthSizeMinusOne) << "case " << k;
         EXPECT_EQ(At(out.data() + 1000, 100), Bytes(100, 0xEE)) << "case " << k;
     }
 }
