@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "matroska/EBMLTrack.h"
+#include "stream/Allocation.h"
 
 namespace {
 
@@ -119,7 +120,7 @@ void KelmMKVDemux::CopyToRecord(const uint8_t* bytes, int32_t count, unsigned ch
     if (bytes == nullptr || count < 1) {
         return;
     }
-    buffer = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(count)));
+    buffer = static_cast<unsigned char*>(AllocateBytes(static_cast<size_t>(count)));
     if (buffer != nullptr) {
         std::memcpy(buffer, bytes, static_cast<size_t>(count));
         size = count;
@@ -133,8 +134,8 @@ uint32_t KelmMKVDemux::SetMediaFormat(EBMLTrackEntry* entry, ZOLVDMX_MEDIA_FORMA
     switch (entry->trackType.value) {
     case kTrackTypeVideo: {
         format->mediaType = ZOLVDMX_MEDIA_VIDEO;
-        format->header = std::calloc(1, kBitmapInfoHeaderSize);
-        format->videoExtra = std::calloc(1, kVideoExtraSize);
+        format->header = AllocateZeroedBytes(1, kBitmapInfoHeaderSize);
+        format->videoExtra = AllocateZeroedBytes(1, kVideoExtraSize);
         if (format->header == nullptr || format->videoExtra == nullptr) {
             return ZOLVDMX_E_FAIL;
         }
@@ -148,7 +149,7 @@ uint32_t KelmMKVDemux::SetMediaFormat(EBMLTrackEntry* entry, ZOLVDMX_MEDIA_FORMA
     }
     case kTrackTypeAudio:
         format->mediaType = ZOLVDMX_MEDIA_AUDIO;
-        format->header = std::calloc(1, kWaveFormatExSize);
+        format->header = AllocateZeroedBytes(1, kWaveFormatExSize);
         if (format->header == nullptr || !GetAudioHeader(entry, format)) {
             return ZOLVDMX_E_FAIL;
         }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "EBML.h"
+#include "stream/Allocation.h"
 
 namespace {
 
@@ -68,7 +69,7 @@ uint32_t EBMLBinary::Parse(CBitStreamParser* stream, int64_t size)
     }
     int32_t n = static_cast<int32_t>(size);
     if (data == nullptr || capacity < n) {
-        uint8_t* fresh = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(n) + 1, 1));
+        uint8_t* fresh = static_cast<uint8_t*>(AllocateZeroedBytes(static_cast<size_t>(n) + 1, 1));
         if (fresh == nullptr) {
             stream->SkipForward(static_cast<uint64_t>(size));
             return ZOLVDMX_E_FAIL;
@@ -90,7 +91,7 @@ void EBMLBinary::SetBufferSize(int32_t size)
     }
     // One spare byte beyond the size, so a later text parse of exactly the
     // capacity can still terminate the text inside the buffer.
-    uint8_t* fresh = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size) + 1));
+    uint8_t* fresh = static_cast<uint8_t*>(AllocateBytes(static_cast<size_t>(size) + 1));
     if (fresh == nullptr) {
         return;
     }

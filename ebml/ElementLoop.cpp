@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include "stream/Allocation.h"
 
 void ElementBody::ReadHeader()
 {
@@ -95,7 +96,7 @@ void ElementBody::ReadString(MallocPtr<char>& buffer)
         return;
     }
     size_t n = static_cast<size_t>(size);
-    char* fresh = static_cast<char*>(std::realloc(buffer.get(), n + 1));
+    char* fresh = static_cast<char*>(ReallocateBytes(buffer.get(), n + 1));
     if (fresh == nullptr) {
         stream->SkipForward(size);
         return;
@@ -116,7 +117,7 @@ int32_t ElementBody::ReadRaw(MallocPtr<uint8_t>& buffer)
         buffer.reset();
         return 0;
     }
-    uint8_t* fresh = static_cast<uint8_t*>(std::realloc(buffer.get(), static_cast<size_t>(size)));
+    uint8_t* fresh = static_cast<uint8_t*>(ReallocateBytes(buffer.get(), static_cast<size_t>(size)));
     if (fresh == nullptr) {
         stream->SkipForward(size);
         return 0;

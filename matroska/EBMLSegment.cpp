@@ -115,6 +115,9 @@ void EBMLSegment::Walk(CBitStreamParser* stream, StopWhen done)
             walkComplete = true;
             break;
         }
+        // After each element, so that a walk an allocation failure broke
+        // off resumes at the element it did not finish.
+        resumePosition = stream->Tell();
     }
     resumePosition = stream->Tell();
 }
@@ -255,8 +258,16 @@ void EBMLSegment::RecordCluster(CBitStreamParser* stream, int64_t elementStart, 
         stream->SkipForward(size);
     }
     cluster->sizeKnown = true;
-    clusterMap.emplace(elementStart, cluster.get());
+    // Listed and mapped, or neither: an allocation failing here leaves no
+    // map entry behind that points at a cluster not kept.
+    EBMLCluster* recorded = cluster.get();
     clusters.push_back(std::move(cluster));
+    try {
+        clusterMap.emplace(elementStart, recorded);
+    } catch (...) {
+        clusters.pop_back();
+        throw;
+    }
 }
 
 int64_t EBMLSegment::FindClusterEnd(CBitStreamParser* stream)

@@ -5,13 +5,14 @@
 #include <cstring>
 
 #include "zolvdmx.h" // the whence values
+#include "stream/Allocation.h"
 
 CBitStreamParser::CBitStreamParser() = default;
 
 CBitStreamParser::CBitStreamParser(const uint8_t* data, int32_t count)
 {
     if (data != nullptr && count > 0) {
-        buffer = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(count)));
+        buffer = static_cast<uint8_t*>(AllocateBytes(static_cast<size_t>(count)));
         if (buffer != nullptr) {
             std::memcpy(buffer, data, static_cast<size_t>(count));
             length = count;
