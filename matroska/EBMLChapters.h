@@ -40,11 +40,11 @@ public:
     std::vector<std::unique_ptr<EBMLEditionEntry>> editions; // parsing leaves it empty
 };
 
+// ChapterTrack and Attachments: passed over whole, nothing kept.
 class EBMLChapterTrack : public EBML {
 public:
     uint32_t Parse(CBitStreamParser* stream) override;
 };
-
 class EBMLAttachments : public EBML {
 public:
     uint32_t Parse(CBitStreamParser* stream) override;

@@ -86,12 +86,18 @@ private:
     int64_t listedEnd = -1; // where listing resumes; -1 before the first call
 };
 
+// The cluster-level elements below are kept for completeness: the cluster
+// parse passes over SilentTracks, BlockAdditions and Slices, and nothing
+// reads what they would hold.
+
+// SilentTracks: the tracks silent in this cluster.
 class EBMLSilentTracks : public EBML {
 public:
     uint32_t Parse(CBitStreamParser* reader) override;
     std::vector<uint32_t> trackNumbers;
 };
 
+// BlockMore: one additional data block of a Block, by its ID.
 class EBMLBlockMore : public EBML {
 public:
     uint32_t Parse(CBitStreamParser* reader) override;
@@ -100,17 +106,20 @@ public:
     int32_t additionalLength = 0;
 };
 
+// BlockAdditions: the BlockMore elements of a BlockGroup.
 class EBMLBlockAdditions : public EBML {
 public:
     uint32_t Parse(CBitStreamParser* reader) override;
     std::vector<std::unique_ptr<EBMLBlockMore>> blockMores;
 };
 
+// TimeSlice: nothing of it is read.
 class EBMLTimeSlice : public EBML {
 public:
     uint32_t Parse(CBitStreamParser* reader) override;
 };
 
+// Slices: the TimeSlice elements of a BlockGroup.
 class EBMLSlices : public EBML {
 public:
     uint32_t Parse(CBitStreamParser* reader) override;

@@ -6,8 +6,7 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+work=$(mktemp -d) && trap 'rm -rf "$work"' EXIT
 
 ff=(ffmpeg -hide_banner -loglevel error -nostdin -y)
 exact=(-bitexact -fflags +bitexact -map_metadata -1 -threads 1)

@@ -44,14 +44,17 @@ public:
     // that the position is kept here: a seek before the start lands on 0 and
     // one from the end counts from the length the host reported. None of
     // them touches the bit reader.
+    //
+    // Reads, from the windows when they hold the bytes:
+    int32_t GetByte() override;
     int32_t GetBytes(int32_t count, uint8_t* dest) override;
     int32_t Peek(uint8_t* dest, int32_t count) override;
+    // Positions, answered without the host:
+    int64_t Tell() override;
     bool IsEnd() override;
     int32_t Seek(int64_t offset, int32_t whence) override;
     int32_t Shift(int32_t count) override;
     int32_t SkipBytes(int32_t count) override;
-    int64_t Tell() override;
-    int32_t GetByte() override;
 
     // Copies `count` bytes at an absolute position into `dest`: from the
     // window when they are all in it, otherwise with one host read of the

@@ -54,23 +54,18 @@ std::string TrackJson(const TrackInfo& track)
         .Integer("codec_value", format.codec)
         .String("codec_name", track.codecName);
     if (track.hasVideoHeader) {
-        json.Integer("width", track.video.width)
-            .Integer("height", track.video.height)
-            .Integer("display_width", track.video.displayWidth)
-            .Integer("display_height", track.video.displayHeight)
-            .Integer("bit_count", track.video.bitCount)
-            .Integer("compression", track.video.compression)
-            .Integer("frame_rate", format.frameRate);
+        const VideoHeader& video = track.video;
+        json.Integer("width", video.width).Integer("height", video.height);
+        json.Integer("display_width", video.displayWidth).Integer("display_height", video.displayHeight);
+        json.Integer("bit_count", video.bitCount).Integer("compression", video.compression);
+        json.Integer("frame_rate", format.frameRate);
     }
     if (track.hasAudioHeader) {
-        json.Integer("format_tag", track.audio.formatTag)
-            .Integer("sample_rate", track.audio.samplesPerSec)
-            .Integer("channels", track.audio.channels)
-            .Integer("bits_per_sample", track.audio.bitsPerSample)
-            .Integer("block_align", track.audio.blockAlign)
-            .Integer("avg_bytes_per_sec", track.audio.avgBytesPerSec)
-            .Integer("extra_size", track.audio.extraSize)
-            .Integer("bit_rate", format.bitRate);
+        const AudioHeader& audio = track.audio;
+        json.Integer("format_tag", audio.formatTag).Integer("sample_rate", audio.samplesPerSec);
+        json.Integer("channels", audio.channels).Integer("bits_per_sample", audio.bitsPerSample);
+        json.Integer("block_align", audio.blockAlign).Integer("avg_bytes_per_sec", audio.avgBytesPerSec);
+        json.Integer("extra_size", audio.extraSize).Integer("bit_rate", format.bitRate);
     }
     const auto* codecPrivate = format.codecPrivate;
     const auto* config = format.config;

@@ -12,12 +12,10 @@
 class Demuxer;
 
 struct VideoHeader {
-    int32_t width = 0;
-    int32_t height = 0;
+    int32_t width = 0, height = 0;
     uint16_t bitCount = 0;
     uint32_t compression = 0;
-    uint32_t displayWidth = 0;
-    uint32_t displayHeight = 0;
+    uint32_t displayWidth = 0, displayHeight = 0;
 };
 
 struct AudioHeader {

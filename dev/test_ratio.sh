@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Lines of tests against lines of library and tool code. Tests: every file
+# under tests/ but tests/data/ (the real files, their tables and the scripts
+# that made them). Code: the library (api/ stream/ ebml/ matroska/ demux/)
+# and the host tool (tools/, its example included).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+count() { find "$@" -type f -print0 | xargs -0 cat | wc -l; }
+tests=$(count tests -path tests/data -prune -o)
+library=$(count api stream ebml matroska demux)
+tool=$(count tools)
+awk -v t="$tests" -v l="$library" -v o="$tool" \
+    'BEGIN { printf "tests %d, library %d, tool %d: %.2f\n", t, l, o, t / (l + o) }'
