@@ -7,9 +7,24 @@ namespace ebml {
 
 namespace {
 
-void Append(Bytes& to, const Bytes& from)
+// The low `length` bytes of value, most significant first.
+Bytes BigEndian(uint64_t value, int length)
 {
-    to.insert(to.end(), from.begin(), from.end());
+    Bytes out(static_cast<size_t>(length));
+    for (int k = length - 1; k >= 0; --k, value >>= 8) {
+        out[static_cast<size_t>(k)] = static_cast<uint8_t>(value);
+    }
+    return out;
+}
+
+template <class Parts>
+Bytes Join(const Parts& parts)
+{
+    Bytes out;
+    for (const Bytes& part : parts) {
+        out.insert(out.end(), part.begin(), part.end());
+    }
+    return out;
 }
 
 } // namespace
@@ -17,63 +32,34 @@ void Append(Bytes& to, const Bytes& from)
 Bytes Size(uint64_t size, int length)
 {
     if (length == 0) {
+        // The all-ones value of each length means "unknown": it takes the next length.
         length = 1;
         while (length < 8 && size >= (uint64_t{1} << (7 * length)) - 1) {
             ++length;
         }
     }
-    Bytes out(static_cast<size_t>(length));
-    uint64_t value = size | (uint64_t{1} << (7 * length));
-    for (int k = length - 1; k >= 0; --k) {
-        out[static_cast<size_t>(k)] = static_cast<uint8_t>(value & 0xFF);
-        value >>= 8;
-    }
-    return out;
-}
-
-Bytes UnknownSize(int length)
-{
-    Bytes out(static_cast<size_t>(length), 0xFF);
-    out[0] = static_cast<uint8_t>(0xFF >> (length - 1));
-    return out;
+    return BigEndian(size | (uint64_t{1} << (7 * length)), length);
 }
 
 Bytes Id(uint32_t id)
 {
-    Bytes out;
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        uint8_t b = static_cast<uint8_t>(id >> shift);
-        if (!out.empty() || b != 0) {
-            out.push_back(b);
-        }
+    int length = 4;
+    while (length > 0 && (id >> (8 * (length - 1))) == 0) {
+        --length;
     }
-    return out;
+    return BigEndian(id, length);
 }
 
 Bytes Element(uint32_t id, const Bytes& payload, int sizeLength)
 {
-    Bytes out = Id(id);
-    Append(out, Size(payload.size(), sizeLength));
-    Append(out, payload);
-    return out;
+    return Cat({Id(id), Size(payload.size(), sizeLength), payload});
 }
 
 Bytes UnknownSizeElement(uint32_t id, const Bytes& payload, int sizeLength)
 {
-    Bytes out = Id(id);
-    Append(out, UnknownSize(sizeLength));
-    Append(out, payload);
-    return out;
-}
-
-Bytes Master(uint32_t id, std::initializer_list<Bytes> children, int sizeLength)
-{
-    return Element(id, Cat(children), sizeLength);
-}
-
-Bytes Master(uint32_t id, const std::vector<Bytes>& children, int sizeLength)
-{
-    return Element(id, Cat(children), sizeLength);
+    Bytes unknown(static_cast<size_t>(sizeLength), 0xFF);
+    unknown[0] = static_cast<uint8_t>(0xFF >> (sizeLength - 1));
+    return Cat({Id(id), unknown, payload});
 }
 
 Bytes UInt(uint32_t id, uint64_t value, int length)
@@ -84,82 +70,36 @@ Bytes UInt(uint32_t id, uint64_t value, int length)
             ++length;
         }
     }
-    Bytes payload(static_cast<size_t>(length));
-    for (int k = length - 1; k >= 0; --k) {
-        payload[static_cast<size_t>(k)] = static_cast<uint8_t>(value & 0xFF);
-        value >>= 8;
-    }
-    return Element(id, payload);
+    return Element(id, BigEndian(value, length));
 }
 
 Bytes Float32(uint32_t id, float value)
 {
     uint32_t bits;
     std::memcpy(&bits, &value, sizeof bits);
-    Bytes payload{static_cast<uint8_t>(bits >> 24), static_cast<uint8_t>(bits >> 16),
-                  static_cast<uint8_t>(bits >> 8), static_cast<uint8_t>(bits)};
-    return Element(id, payload);
+    return Element(id, BigEndian(bits, 4));
 }
 
 Bytes Float64(uint32_t id, double value)
 {
     uint64_t bits;
     std::memcpy(&bits, &value, sizeof bits);
-    Bytes payload(8);
-    for (int k = 7; k >= 0; --k) {
-        payload[static_cast<size_t>(k)] = static_cast<uint8_t>(bits & 0xFF);
-        bits >>= 8;
-    }
-    return Element(id, payload);
-}
-
-Bytes Str(uint32_t id, const std::string& text)
-{
-    return Element(id, Bytes(text.begin(), text.end()));
-}
-
-Bytes Bin(uint32_t id, const Bytes& payload)
-{
-    return Element(id, payload);
+    return Element(id, BigEndian(bits, 8));
 }
 
 Bytes Cat(std::initializer_list<Bytes> parts)
 {
-    Bytes out;
-    for (const Bytes& part : parts) {
-        Append(out, part);
-    }
-    return out;
+    return Join(parts);
 }
 
 Bytes Cat(const std::vector<Bytes>& parts)
 {
-    Bytes out;
-    for (const Bytes& part : parts) {
-        Append(out, part);
-    }
-    return out;
-}
-
-Bytes Filler(size_t count, uint8_t value)
-{
-    return Bytes(count, value);
+    return Join(parts);
 }
 
 Bytes BlockPayload(uint64_t track, int16_t relativeTimecode, uint8_t flags, const Bytes& rest)
 {
-    Bytes out = Size(track);
-    uint16_t tc = static_cast<uint16_t>(relativeTimecode);
-    out.push_back(static_cast<uint8_t>(tc >> 8));
-    out.push_back(static_cast<uint8_t>(tc & 0xFF));
-    out.push_back(flags);
-    Append(out, rest);
-    return out;
-}
-
-Bytes SimpleBlock(uint64_t track, int16_t relativeTimecode, uint8_t flags, const Bytes& frame)
-{
-    return Element(0xA3, BlockPayload(track, relativeTimecode, flags, frame));
+    return Cat({Size(track), BigEndian(static_cast<uint16_t>(relativeTimecode), 2), {flags}, rest});
 }
 
 Bytes BlockGroup(uint64_t track, int16_t relativeTimecode, const Bytes& frame,
@@ -168,8 +108,7 @@ Bytes BlockGroup(uint64_t track, int16_t relativeTimecode, const Bytes& frame,
     std::vector<Bytes> children{Element(0xA1, BlockPayload(track, relativeTimecode, 0x00, frame))};
     for (int64_t reference : references) {
         // ReferenceBlock is a signed integer; written as two bytes.
-        uint16_t v = static_cast<uint16_t>(static_cast<int16_t>(reference));
-        children.push_back(Element(0xFB, Bytes{static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v & 0xFF)}));
+        children.push_back(Element(0xFB, BigEndian(static_cast<uint16_t>(reference), 2)));
     }
     return Master(0xA0, children);
 }

@@ -13,38 +13,45 @@ using Bytes = std::vector<uint8_t>;
 
 namespace ebml {
 
+// Raw bytes and concatenation, for damaged data and whole files.
+Bytes Cat(std::initializer_list<Bytes> parts);
+Bytes Cat(const std::vector<Bytes>& parts);
+inline Bytes Filler(size_t count, uint8_t value = 0) { return Bytes(count, value); }
+
 // An EBML size field of the given length (0: the shortest that fits).
 Bytes Size(uint64_t size, int length = 0);
-// The all-ones "unknown size" field of the given length.
-Bytes UnknownSize(int length = 8);
 // The ID bytes, first byte first.
 Bytes Id(uint32_t id);
 
 // Element with a payload; sizeLength 0 picks the shortest size field.
 Bytes Element(uint32_t id, const Bytes& payload, int sizeLength = 0);
-// Element whose size field says "unknown"; the payload follows as given.
+// Element whose all-ones size field says "unknown"; the payload follows as given.
 Bytes UnknownSizeElement(uint32_t id, const Bytes& payload, int sizeLength = 8);
 // Master element: the children concatenated as its payload.
-Bytes Master(uint32_t id, std::initializer_list<Bytes> children, int sizeLength = 0);
-Bytes Master(uint32_t id, const std::vector<Bytes>& children, int sizeLength = 0);
+inline Bytes Master(uint32_t id, std::initializer_list<Bytes> children, int sizeLength = 0)
+{
+    return Element(id, Cat(children), sizeLength);
+}
+inline Bytes Master(uint32_t id, const std::vector<Bytes>& children, int sizeLength = 0)
+{
+    return Element(id, Cat(children), sizeLength);
+}
 
 // Unsigned integer payload of `length` bytes (0: shortest, at least 1).
 Bytes UInt(uint32_t id, uint64_t value, int length = 0);
 Bytes Float32(uint32_t id, float value);
 Bytes Float64(uint32_t id, double value);
-Bytes Str(uint32_t id, const std::string& text);
-Bytes Bin(uint32_t id, const Bytes& payload);
-
-// Raw bytes and concatenation, for damaged data and whole files.
-Bytes Cat(std::initializer_list<Bytes> parts);
-Bytes Cat(const std::vector<Bytes>& parts);
-Bytes Filler(size_t count, uint8_t value = 0);
+inline Bytes Str(uint32_t id, const std::string& text) { return Element(id, Bytes(text.begin(), text.end())); }
+inline Bytes Bin(uint32_t id, const Bytes& payload) { return Element(id, payload); }
 
 // Block payload: track number (EBML integer), 16-bit relative timecode,
 // flags, then the lace header and frames as given.
 Bytes BlockPayload(uint64_t track, int16_t relativeTimecode, uint8_t flags, const Bytes& rest);
 // A SimpleBlock element (0xA3) holding BlockPayload(...).
-Bytes SimpleBlock(uint64_t track, int16_t relativeTimecode, uint8_t flags, const Bytes& frame);
+inline Bytes SimpleBlock(uint64_t track, int16_t relativeTimecode, uint8_t flags, const Bytes& frame)
+{
+    return Element(0xA3, BlockPayload(track, relativeTimecode, flags, frame));
+}
 // A BlockGroup with one Block and optional ReferenceBlock children.
 Bytes BlockGroup(uint64_t track, int16_t relativeTimecode, const Bytes& frame,
                  std::initializer_list<int64_t> references = {});

@@ -5,15 +5,17 @@
 #define MKV_TESTS_SUPPORT_MEMORYREADER_H
 
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "zolvdmx.h"
 
 class MemoryReader {
 public:
-    explicit MemoryReader(std::vector<uint8_t> bytes = {});
+    explicit MemoryReader(std::vector<uint8_t> data = {}) : bytes(std::move(data)) {}
 
     _ZOLVDMX_READER_CALLBACK_T Callbacks() const;
     unsigned char* Name() { return reinterpret_cast<unsigned char*>(this); }
@@ -23,7 +25,6 @@ public:
     int failOpenOnCall = 0;         // the Nth open (1-based) fails
     int32_t maxReadSize = -1;       // reads deliver at most this many bytes
     int64_t failReadsFrom = -1;     // no byte at or after this offset is delivered
-    bool lengthIsPosition = false;  // length answers the current position
     bool readReportsError = false;  // read delivers nothing and answers -1
     int32_t readOverReports = 0;    // read answers this many bytes more than it delivered
     int64_t failReadOnCall = 0;     // the Nth read (1-based, over all handles) delivers nothing...
@@ -33,12 +34,7 @@ public:
 
     // Calls by callback kind, on every handle, logged or not.
     struct Counts {
-        int64_t open = 0;
-        int64_t close = 0;
-        int64_t length = 0;
-        int64_t read = 0;
-        int64_t tell = 0;
-        int64_t seek = 0;
+        int64_t open = 0, close = 0, length = 0, read = 0, tell = 0, seek = 0;
         int64_t Total() const { return open + close + length + read + tell + seek; }
     };
     Counts calls;
@@ -46,8 +42,7 @@ public:
     // Log: "open", "close h1", "length h1", "read h1 4", "tell h1",
     // "seek h1 -4 1". Handles are numbered in opening order.
     std::vector<std::string> log;
-    bool logging = true;    // off for long runs (benchmarks, hostile-file sweeps)
-    int64_t callCount = 0;  // calls on open handles, logged or not
+    bool logging = true; // off for long runs (benchmarks, hostile-file sweeps)
     int openCalls = 0;
     int openHandles = 0;
     int64_t bytesDelivered = 0;
@@ -61,13 +56,15 @@ private:
         int number;
         int64_t position;
     };
+    // Counts a call on a handle and logs it with its arguments.
+    static Handle& Note(void* handle, int64_t Counts::*kind, const char* name,
+                        std::initializer_list<int64_t> arguments = {});
     static void* Open(unsigned char* name);
     static int32_t Close(void* handle);
     static int64_t Length(void* handle);
     static int32_t Read(void* handle, int32_t count, unsigned char* dest);
     static int64_t Tell(void* handle);
     static int32_t Seek(void* handle, int64_t offset, int32_t whence);
-    void Note(const Handle& h, const std::string& what);
 
     std::vector<std::unique_ptr<Handle>> handles;
 };
