@@ -1,8 +1,7 @@
-// Content encodings: compression settings, and the checks that keep tracks
-// with encrypted or compressed data out.
+// Content encodings: how a track's frames are stored, and the check that
+// keeps tracks with an encrypted CodecPrivate out.
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <optional>
 
 #include "ParseElement.h"
@@ -12,133 +11,66 @@ using namespace ebml;
 
 namespace {
 
-// ContentCompression (50 34) holding ContentCompAlgo (42 54) and ContentCompSettings (42 55).
-const Bytes kCompression = Master(0x5034, {UInt(0x4254, 3), Bin(0x4255, {0x01, 0x02, 0x03})});
-
-struct Layer {
-    uint32_t order;
-    uint32_t type; // 0 compression, 1 encryption
-    std::optional<uint32_t> scope;
-};
-
-// A ContentEncoding (62 40): order (50 31), type (50 33), for an encryption
-// a ContentEncryption (50 35) with an algorithm and a key ID, then the scope
-// (50 32) last, so that it is read only if everything before stayed in step.
-Bytes Encoding(const Layer& layer)
+// A ContentEncoding (62 40) of unknown size: order (50 31), type (50 33), a
+// ContentEncryption (50 35) or ContentCompression (50 34, with settings 01 02
+// 03), then the scope (50 32), read only if every child before was handled.
+// -1: the element is absent; for the algorithm, a ContentCompression without children.
+Bytes Encoding(uint32_t order, int type, int scope, int algorithm = -1)
 {
-    std::vector<Bytes> children{UInt(0x5031, layer.order), UInt(0x5033, layer.type)};
-    if (layer.type == 1) {
-        children.push_back(Master(0x5035, {UInt(0x47E1, 5), Bin(0x47E2, {0x10, 0x20})}));
+    std::vector<Bytes> children{UInt(0x5031, order)};
+    if (type >= 0) {
+        children.push_back(UInt(0x5033, static_cast<uint64_t>(type)));
     }
-    if (layer.scope) {
-        children.push_back(UInt(0x5032, *layer.scope));
+    children.push_back(type == 1        ? Master(0x5035, {UInt(0x47E1, 5), Bin(0x47E2, {0x10, 0x20})})
+                       : algorithm < 0 ? Master(0x5034, {})
+                                       : Master(0x5034, {UInt(0x4254, static_cast<uint64_t>(algorithm)),
+                                                         Bin(0x4255, {0x01, 0x02, 0x03})}));
+    if (scope >= 0) {
+        children.push_back(UInt(0x5032, static_cast<uint64_t>(scope)));
     }
-    return Master(0x6240, children);
+    return UnknownSizeElement(0x6240, Cat(children));
 }
 
 } // namespace
 
-TEST(ContentEncodings, CompressionKeepsItsAlgorithmAndSettings)
+TEST(ContentEncodings, FrameStorageAndExpandFollowTheLayers)
 {
-    const Bytes next = UInt(0x5031, 1);
+    using Storage = EBMLTrackEntry::Storage;
     const struct {
-        Bytes bytes;
-        size_t end;
-        uint32_t algorithm;
-        Bytes settings;
+        const char* what;
+        std::optional<std::vector<Bytes>> layers; // none: no ContentEncodings at all
+        Storage storage;
+        bool expanded; // Expand(2): no encryption covers CodecPrivate
     } cases[] = {
-        {Cat({kCompression, next}), kCompression.size(), 3, {0x01, 0x02, 0x03}},
-        // No children: zlib, the default, without settings.
-        {Cat({Master(0x5034, {}), next}), 3, 0, {}},
-        // Of unknown size, its children are read up to the first it does
-        // not know: 2 ID bytes, 8 size bytes, then 4 payload bytes.
-        {UnknownSizeElement(0x5034, Cat({UInt(0x4254, 3), next})), 14, 3, {}},
+        {"no ContentEncodings", std::nullopt, Storage::Plain, true},
+        {"empty ContentEncodings", std::vector<Bytes>{}, Storage::Plain, true},
+        {"header stripping, type and scope absent", {{Encoding(0, -1, -1, 3)}}, Storage::HeaderStripped, true},
+        {"header stripping of CodecPrivate", {{Encoding(0, 0, 2, 3)}}, Storage::Unreadable, true},
+        {"zlib by default", {{Encoding(0, 0, 1)}}, Storage::Unreadable, true},
+        {"two header strippings", {{Encoding(0, 0, 1, 3), Encoding(1, 0, 1, 3)}}, Storage::Unreadable, true},
+        {"compressing the next encoding only", {{Encoding(0, 0, 4)}}, Storage::Plain, true},
+        {"encrypted frames", {{Encoding(0, 1, 1)}}, Storage::Unreadable, true},
+        {"encrypted CodecPrivate", {{Encoding(0, 1, 2)}}, Storage::Plain, false},
+        {"encrypted both", {{Encoding(0, 1, 3)}}, Storage::Unreadable, false},
+        {"encryption, scope absent", {{Encoding(0, 1, -1)}}, Storage::Unreadable, true},
+        {"encryption at order 0 of two", {{Encoding(1, 0, 2), Encoding(0, 1, 2)}}, Storage::Unreadable, false},
+        {"orders 2^31 apart", {{Encoding(0, 0, 2), Encoding(0x80000001u, 0, 2), Encoding(7, 1, 2)}},
+         Storage::Unreadable, false},
     };
     for (const auto& c : cases) {
-        EBMLContentCompression compression;
-        EXPECT_EQ(ParseWholeSource(c.bytes, compression), static_cast<int64_t>(c.end));
-        EXPECT_EQ(compression.algorithm, c.algorithm);
-        EXPECT_EQ(Bytes(compression.settings.get(), compression.settings.get() + compression.settingsLength),
-                  c.settings);
-    }
-}
-
-TEST(ContentEncodings, CompressionDoesNotEndTheTracksParse)
-{
-    // Every master here but ContentCompression is of unknown size, so only
-    // an unhandled ID ends it: a compression layer that left its children
-    // unread would end the entry and the whole Tracks element there.
-    Bytes bytes = UnknownSizeElement(0x1654AE6B, Cat({              // Tracks
-        UnknownSizeElement(0xAE, Cat({                              //   TrackEntry
-            UInt(0xD7, 1),
-            UnknownSizeElement(0x6D80, Cat({                        //     ContentEncodings
-                UnknownSizeElement(0x6240, Cat({UInt(0x5031, 0), kCompression, UInt(0x5032, 1)})),
-            })),
-            Str(0x86, "S_TEXT/UTF8"),                               //     CodecID
-        })),
-        Master(0xAE, {UInt(0xD7, 2)}),
-    }));
-    EBMLTrack tracks;
-    EXPECT_EQ(ParseElement(bytes, tracks), static_cast<int64_t>(bytes.size()));
-    ASSERT_EQ(tracks.entries.size(), 2u);
-    const EBMLTrackEntry& first = *tracks.entries[0];
-    ASSERT_NE(first.contentEncodings, nullptr);
-    ASSERT_EQ(first.contentEncodings->encodings.size(), 1u);
-    EXPECT_NE(first.contentEncodings->encodings[0]->compression, nullptr);
-    EXPECT_EQ(first.contentEncodings->encodings[0]->scope, 1u);
-    EXPECT_EQ(first.codecID.GetLength(), 11);
-    EXPECT_EQ(tracks.entries[1]->trackNumber, 2u);
-}
-
-TEST(Expand, OnlyAnEncryptionCoveringTheScopeRefusesTheTrack)
-{
-    using Layers = std::vector<Layer>;
-    struct Case {
-        const char* what;
-        std::optional<Layers> layers; // nothing: no ContentEncodings at all
-        bool expanded;
-    };
-    const Case cases[] = {
-        {"no ContentEncodings", std::nullopt, true},
-        {"empty ContentEncodings", Layers{}, true},
-        {"encryption, scope 2", Layers{{0, 1, 2}}, false},
-        {"encryption, scope 3", Layers{{0, 1, 3}}, false},
-        {"encryption, frames only", Layers{{0, 1, 1}}, true},
-        {"encryption, no scope", Layers{{0, 1, std::nullopt}}, true},
-        {"compression, scope 2", Layers{{0, 0, 2}}, true},
-        {"encryption at order 0 of two", Layers{{1, 0, 2}, {0, 1, 2}}, false},
-        {"orders 2^31 apart", Layers{{0, 0, 2}, {0x80000001u, 0, 2}, {7, 1, 2}}, false},
-    };
-    for (const Case& c : cases) {
-        std::vector<Bytes> children{UInt(0xD7, 1)};
+        // LanguageBCP47 (22 B5 9D), newer than this parser, must not end the entry.
+        std::vector<Bytes> children{UInt(0xD7, 1), Str(0x22B59D, "en-US")};
         if (c.layers) {
-            std::vector<Bytes> layers;
-            for (const Layer& layer : *c.layers) {
-                layers.push_back(Encoding(layer));
-            }
-            children.push_back(Master(0x6D80, layers));
+            children.push_back(Master(0x6D80, *c.layers));
         }
         EBMLTrackEntry entry;
         ParseElement(Master(0xAE, children), entry);
+        const uint8_t* prefix = nullptr;
+        int32_t prefixLength = 0;
+        EXPECT_EQ(entry.FrameStorage(prefix, prefixLength), c.storage) << c.what;
+        if (c.storage == Storage::HeaderStripped) {
+            EXPECT_EQ(Bytes(prefix, prefix + prefixLength), (Bytes{0x01, 0x02, 0x03}));
+        }
         EXPECT_EQ(entry.Expand(2), c.expanded) << c.what;
-    }
-}
-
-TEST(Expand, SortContentEncodingIsTheSigned32BitOrderDifference)
-{
-    struct Case {
-        uint32_t first;
-        uint32_t second;
-        int expected;
-    };
-    const Case cases[] = {{3, 1, 2}, {1, 3, -2}, {5, 5, 0}, {0, 0xFFFFFFFFu, 1}, {0x80000000u, 0, INT_MIN}};
-    for (const Case& c : cases) {
-        EBMLContentEncoding first;
-        EBMLContentEncoding second;
-        first.order = c.first;
-        second.order = c.second;
-        EBMLContentEncoding* a = &first;
-        EBMLContentEncoding* b = &second;
-        EXPECT_EQ(SortContentEncoding(&a, &b), c.expected) << c.first << " " << c.second;
     }
 }
