@@ -7,52 +7,33 @@ using namespace ebml;
 
 Bytes Info(uint64_t timecodeScale, double duration)
 {
-    std::vector<Bytes> children{UInt(kTimecodeScale, timecodeScale)};
-    if (duration > 0.0) {
-        children.push_back(Float64(kDuration, duration));
-    }
-    return Master(kInfo, children);
+    return Master(kInfo,
+                  {UInt(kTimecodeScale, timecodeScale), duration > 0.0 ? Float64(kDuration, duration) : Bytes{}});
 }
 
-namespace {
-
-// A TrackEntry with its settings element (Video or Audio) and, when given, CodecPrivate.
-Bytes Entry(uint64_t number, uint64_t type, const std::string& codecId, const Bytes& settings,
-            const Bytes& codecPrivate)
+Bytes TrackEntry(uint64_t number, uint64_t type, const std::string& codecId, const std::vector<Bytes>& more)
 {
-    std::vector<Bytes> children{UInt(kTrackNumber, number), UInt(kTrackType, type), Str(kCodecId, codecId), settings};
-    if (!codecPrivate.empty()) {
-        children.push_back(Bin(kCodecPrivate, codecPrivate));
-    }
-    return Master(kTrackEntry, children);
+    return Master(kTrackEntry, {UInt(kTrackNumber, number), UInt(kTrackType, type), Str(kCodecId, codecId), Cat(more)});
 }
-
-} // namespace
 
 Bytes VideoTrack(uint64_t number, const std::string& codecId, uint32_t width, uint32_t height,
                  const Bytes& codecPrivate)
 {
-    return Entry(number, 1, codecId, Master(kVideo, {UInt(kPixelWidth, width), UInt(kPixelHeight, height)}),
-                 codecPrivate);
+    return TrackEntry(number, 1, codecId, {Master(kVideo, {UInt(kPixelWidth, width), UInt(kPixelHeight, height)}),
+                                           codecPrivate.empty() ? Bytes{} : Bin(kCodecPrivate, codecPrivate)});
 }
 
 Bytes AudioTrack(uint64_t number, const std::string& codecId, double frequency, uint32_t channels,
                  const Bytes& codecPrivate)
 {
-    return Entry(number, 2, codecId,
-                 Master(kAudio, {Float64(kSamplingFrequency, frequency), UInt(kChannels, channels)}), codecPrivate);
+    return TrackEntry(number, 2, codecId,
+                      {Master(kAudio, {Float64(kSamplingFrequency, frequency), UInt(kChannels, channels)}),
+                       codecPrivate.empty() ? Bytes{} : Bin(kCodecPrivate, codecPrivate)});
 }
 
 Bytes SubtitleTrack(uint64_t number, const std::string& codecId)
 {
-    return Master(kTrackEntry, {UInt(kTrackNumber, number), UInt(kTrackType, 17), Str(kCodecId, codecId)});
-}
-
-Bytes TrackEntry(uint64_t number, uint64_t type, const std::string& codecId, const std::vector<Bytes>& more)
-{
-    std::vector<Bytes> children{UInt(kTrackNumber, number), UInt(kTrackType, type), Str(kCodecId, codecId)};
-    children.insert(children.end(), more.begin(), more.end());
-    return Master(kTrackEntry, children);
+    return TrackEntry(number, 17, codecId, {});
 }
 
 Bytes Tracks(std::initializer_list<Bytes> entries)
@@ -62,18 +43,16 @@ Bytes Tracks(std::initializer_list<Bytes> entries)
 
 Bytes Cluster(uint64_t timecode, const std::vector<Bytes>& blocks)
 {
-    std::vector<Bytes> children{UInt(kTimecode, timecode)};
-    children.insert(children.end(), blocks.begin(), blocks.end());
-    return Master(kCluster, children);
+    return Master(kCluster, {UInt(kTimecode, timecode), Cat(blocks)});
 }
 
 Bytes Cues(const std::vector<CueEntry>& entries)
 {
     std::vector<Bytes> points;
     for (const CueEntry& entry : entries) {
-        points.push_back(Master(kCuePoint, {UInt(kCueTime, entry.time),
-                                            Master(kCueTrackPositions, {UInt(kCueTrack, entry.track),
-                                                                        UInt(kCueClusterPosition, entry.clusterPosition)})}));
+        Bytes positions = Master(kCueTrackPositions, {UInt(kCueTrack, entry.track),
+                                                      UInt(kCueClusterPosition, entry.clusterPosition)});
+        points.push_back(Master(kCuePoint, {UInt(kCueTime, entry.time), positions}));
     }
     return Master(kCues, points);
 }
