@@ -18,13 +18,15 @@ The score is killed / (killed + survived).
 
     dev/mutate.py [--seed 1] [--count 250] [--save-sample FILE | --load-sample FILE]
                   [--report FILE] [--build-dir build-mutate] [--timeout 60] [--jobs 2]
-                  [--resume] [--dry-run]
+                  [--every K] [--resume] [--dry-run]
 
 --load-sample reruns a saved sample. A mutant is found again by its file and the text of its
 original line (the occurrence nearest its old line number), so it survives lines moving; one
 whose line no longer exists is reported as "gone" and left out of the score.
 --resume keeps the results of mutants already run into the same build directory (after an
-interruption) instead of running them again. --dry-run only enumerates, samples and saves.
+interruption) instead of running them again. --every K runs the 1st, K+1st, 2K+1st ... mutant of
+the sample only: a smaller subset spread over every directory, for when the whole sample takes
+too long; before/after comparisons must use the same K. --dry-run only enumerates, samples and saves.
 
 The build directory is configured on first use (Debug, warnings not errors, tests and tools
 on). Whatever happens, the mutated file is restored: on errors and Ctrl-C by the script
@@ -590,6 +592,8 @@ def main():
     parser.add_argument("--build-dir", default="build-mutate")
     parser.add_argument("--timeout", type=int, default=60, help="seconds per test")
     parser.add_argument("--jobs", type=int, default=2)
+    parser.add_argument("--every", type=int, default=1, metavar="K",
+                        help="run only every K-th mutant of the sample (1st, K+1st, ...)")
     parser.add_argument("--resume", action="store_true")
     parser.add_argument("--dry-run", action="store_true")
     args = parser.parse_args()
@@ -618,6 +622,9 @@ def main():
                            "revision": git_revision(), "mutants": sample}, f, indent=1)
                 f.write("\n")
             print("sample saved to %s" % args.save_sample)
+    if args.every > 1:
+        sample = sample[::args.every]
+        header.append("every %d-th mutant of the sample: %d mutants" % (args.every, len(sample)))
     header.append("tree: %s" % git_revision())
     header.append("per-test time limit: %d s" % args.timeout)
     header.append("operators in the sample: %s" % ", ".join(
