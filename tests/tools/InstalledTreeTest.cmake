@@ -1,8 +1,7 @@
 # Installs the build into PREFIX and builds the example host against that tree the two ways another
 # project would: with pkg-config's flags for libmkv (pkg-config is MKV_TOOL_PKG_CONFIG in the environment)
 # and with a CMake project calling find_package(MKV). Both programs, and the installed mkvdemux, must then
-# read SAMPLE. EXTRA_FLAGS go to both compilations (a sanitizer build's library needs them).
-separate_arguments(extraFlags UNIX_COMMAND "${EXTRA_FLAGS}")
+# read SAMPLE. EXTRA_FLAGS (one flag) go to both compilations: a sanitizer build's library needs them.
 
 # Runs a command and leaves its output in `output`; stops the test with that output unless it succeeds.
 function(run what)
@@ -14,9 +13,8 @@ function(run what)
   set(output "${out}" PARENT_SCOPE)
 endfunction()
 
-# Runs the example, which prints the track count, then each track's first samples and their count
-# between the library's own lines (a load time, which varies). Leaves in `listing` the tracks up to
-# the last one with samples.
+# Runs the example, which prints the track count, then each track's first samples and their count between
+# the library's own lines (a load time, which varies). Leaves in `listing` the tracks up to the last sample.
 function(check_example what program)
   run("${what}" ${program} ${SAMPLE})
   if(NOT output MATCHES "(^|\n)([1-9][0-9]* tracks\n.*\n  [1-9][0-9]* samples\n)")
@@ -45,7 +43,7 @@ string(STRIP "${output}" libdir)
 if(NOT libdir STREQUAL "${PREFIX}/${LIBDIR}")
   message(FATAL_ERROR "libmkv.pc names ${libdir} as libdir, not ${PREFIX}/${LIBDIR}")
 endif()
-run("compiling the example with pkg-config's flags" ${C_COMPILER} -std=c99 ${extraFlags} ${examples}/minimal_host.c
+run("compiling the example with pkg-config's flags" ${C_COMPILER} -std=c99 ${EXTRA_FLAGS} ${examples}/minimal_host.c
     ${flags} -Wl,-rpath,${libdir} -o ${work}/host_pkgconfig)
 check_example("the example built with pkg-config" ${work}/host_pkgconfig)
 set(pkgConfigListing "${listing}")
