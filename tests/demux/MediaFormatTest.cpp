@@ -143,59 +143,48 @@ TEST(AudioFormat, GeneratedAacConfigurationAtEveryFrequencyIndexBoundaryAndRealA
     }
 }
 
-TEST(VideoFormat, CodecIdChoosesCodeAndPrivateDataCopies)
+TEST(VideoFormat, CodecIdChoosesCodeHeaderAndPrivateDataCopies)
 {
-    const Bytes codecPrivate = Hex("000001B0 01000001");
-    const struct {
-        const char *codecID, *code; // the codec, little-endian, also biCompression
-        bool handedOut, secondCopy; // CodecPrivate handed out; repeated as the decoder configuration
-    } cases[] = {
-        {"V_MPEG4/ISO/SP", "DIV4", true, true},  {"V_MPEG4/MS/V3", "DIV3", true, true},
-        {"V_REAL/RV40", "RV4\0", true, false},   {"V_REAL/RV", "RV\xFF\0", true, false},
-        {"V_MPEG2", "MP2V", false, false},       {"V_SNOW", "SNOW", false, false},
-        {"V_UNKNOWN", "\0\0\0\0", false, false},
-        // Neither an hvcC nor an avcC with parameter sets: no configuration.
-        {"V_MPEGH/ISO/HEVC", "HEVC", true, false}, {"V_MPEG4/ISO/AVC", "AVC1", true, false},
+    const Bytes mpeg4 = Hex("000001B0 01000001");
+    auto counting = [](size_t length) {
+        Bytes bytes(length);
+        std::iota(bytes.begin(), bytes.end(), 0);
+        return bytes;
     };
-    for (const auto& c : cases) {
-        TrackUnderTest track(1, c.codecID, codecPrivate);
-        track.Video(320, 240);
-        ZOLVDMX_MEDIA_FORMAT_T f = track.Describe();
-        EXPECT_EQ(track.status, ZOLVDMX_OK) << c.codecID;
-        EXPECT_EQ(At(&f.codec, 4), At(c.code, 4)) << c.codecID;
-        EXPECT_EQ(At(f.header, 40),
-                  ebml::Cat({Hex("28000000 40010000 F0000000 0100 1800"), At(c.code, 4), Bytes(20, 0)}))
-            << c.codecID;
-        EXPECT_EQ(At(f.codecPrivate, f.codecPrivateSize), c.handedOut ? codecPrivate : Bytes{}) << c.codecID;
-        EXPECT_EQ(At(f.config, f.configSize), c.secondCopy ? codecPrivate : Bytes{}) << c.codecID;
-        EXPECT_EQ(f.seekable, 0u);
-    }
-}
-
-TEST(VideoFormat, HeaderFromCodecPrivateAsFarAsItReaches)
-{
-    // 320 x 240 as built: size, width, height, one plane of 24 bits, the rest 0.
-    const Bytes built = ebml::Cat({Hex("28000000 40010000 F0000000 0100 1800"), Bytes(24, 0)});
-    Bytes vih(100);
-    std::iota(vih.begin(), vih.end(), 0);
     const struct {
         const char* codecID;
-        long privateLength, headerFrom, copiedBytes; // copiedBytes from CodecPrivate[headerFrom] replace the built header
-        int32_t privateSize;                         // CodecPrivate copy handed out
+        Bytes codecPrivate;
+        const char* code;          // the codec, little-endian, also biCompression
+        int32_t handedOut;         // bytes of CodecPrivate handed out
+        bool secondCopy;           // CodecPrivate repeated as the decoder configuration
+        long headerFrom, copied;   // CodecPrivate[headerFrom...] replacing the built header
     } cases[] = {
-        {"V_MS/VFW/FOURCC", 40, 0, 40, 0},      {"V_MPEG1", 88, 48, 40, 88},
-        {"V_DSHOW/MPEG1VIDEO", 60, 48, 12, 60}, {"V_MPEG1", 30, 48, 0, 30},
+        {"V_MPEG4/ISO/SP", mpeg4, "DIV4", 8, true, 0, 0}, {"V_MPEG4/MS/V3", mpeg4, "DIV3", 8, true, 0, 0},
+        {"V_REAL/RV40", mpeg4, "RV4\0", 8, false, 0, 0}, {"V_REAL/RV", mpeg4, "RV\xFF\0", 8, false, 0, 0},
+        {"V_MPEG2", mpeg4, "MP2V", 0, false, 0, 0},       {"V_SNOW", mpeg4, "SNOW", 0, false, 0, 0},
+        {"V_UNKNOWN", mpeg4, "\0\0\0\0", 0, false, 0, 0},
+        // Neither an hvcC nor an avcC with parameter sets: no configuration.
+        {"V_MPEGH/ISO/HEVC", mpeg4, "HEVC", 8, false, 0, 0}, {"V_MPEG4/ISO/AVC", mpeg4, "AVC1", 8, false, 0, 0},
+        // A BITMAPINFOHEADER in CodecPrivate replaces the built one as far as it reaches.
+        {"V_MS/VFW/FOURCC", counting(40), "\0\0\0\0", 0, false, 0, 40},
+        {"V_MPEG1", counting(88), "\0\0\0\0", 88, false, 48, 40},
+        {"V_DSHOW/MPEG1VIDEO", counting(60), "\0\0\0\0", 60, false, 48, 12},
+        {"V_MPEG1", counting(30), "\0\0\0\0", 30, false, 48, 0},
     };
     for (const auto& c : cases) {
-        TrackUnderTest track(1, c.codecID, Bytes(vih.begin(), vih.begin() + c.privateLength));
+        SCOPED_TRACE(std::string(c.codecID) + " " + std::to_string(c.codecPrivate.size()));
+        TrackUnderTest track(1, c.codecID, c.codecPrivate);
         track.Video(320, 240);
         ZOLVDMX_MEDIA_FORMAT_T f = track.Describe();
-        Bytes expected = built;
-        std::iota(expected.begin(), expected.begin() + c.copiedBytes, c.headerFrom);
-        EXPECT_EQ(At(f.header, 40), expected) << c.codecID << " " << c.privateLength;
-        EXPECT_EQ(f.codec, 0u);
-        EXPECT_EQ(f.codecPrivateSize, c.privateSize) << c.codecID;
-        EXPECT_EQ(f.configSize, 0);
+        EXPECT_EQ(track.status, ZOLVDMX_OK);
+        EXPECT_EQ(At(&f.codec, 4), At(c.code, 4));
+        // 320 x 240 as built: size, width, height, one plane of 24 bits, the code, the rest 0.
+        Bytes header = ebml::Cat({Hex("28000000 40010000 F0000000 0100 1800"), At(c.code, 4), Bytes(20, 0)});
+        std::iota(header.begin(), header.begin() + c.copied, c.headerFrom);
+        EXPECT_EQ(At(f.header, 40), header);
+        EXPECT_EQ(At(f.codecPrivate, f.codecPrivateSize), At(c.codecPrivate.data(), c.handedOut));
+        EXPECT_EQ(At(f.config, f.configSize), c.secondCopy ? c.codecPrivate : Bytes{});
+        EXPECT_EQ(f.seekable, 0u);
     }
 }
 
