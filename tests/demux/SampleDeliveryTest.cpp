@@ -142,7 +142,8 @@ TEST(SampleDelivery, AFrameThatCannotBeDeliveredIsReportedOnceAndPassedOver)
     // stops delivering: its frame cannot be read, which is reported once, then the track ends.
     const Bytes bytes = mkv::File(
         {mkv::Info(), mkv::Tracks({mkv::AudioTrack(1, "A_MPEG/L3")}), mkv::Cluster(0, {SimpleBlock(1, 0, kKey, {1})}),
-         mkv::Cluster(10, {}), mkv::Cluster(20, {SimpleBlock(1, 0, kKey, {3}), SimpleBlock(1, 5, kKey, Bytes(100000, 4))})});
+         mkv::Cluster(10, {}),
+         mkv::Cluster(20, {SimpleBlock(1, 0, kKey, {3}), SimpleBlock(1, 5, kKey, Bytes(100000, 4))})});
     LoadedFile file(bytes);
     file.host.failReadsFrom = static_cast<int64_t>(bytes.size()) - 100;
     const std::vector<Sample> samples = file.All(0);

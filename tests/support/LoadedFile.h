@@ -58,7 +58,8 @@ public:
     Sample Next(int32_t track, size_t size = 0)
     {
         size = size != 0 ? size : std::max<size_t>(Format(track).maxSampleSize, 1);
-        auto buffer = std::make_unique<uint8_t[]>(size);
+        std::unique_ptr<uint8_t[]> buffer(new uint8_t[size]);
+        std::memset(buffer.get(), 0xEE, size); // so that bytes left unwritten show
         ZOLVDMX_MEDIA_SAMPLE_T record;
         std::memset(&record, 0xA5, sizeof record);
         record.buffer = buffer.get();
