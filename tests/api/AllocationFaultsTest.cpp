@@ -1,24 +1,17 @@
-// Allocations that fail: for a load, a full playback and seeks on real
-// files, the n-th allocation made (an object or a byte buffer) fails, for
-// every n up to the number made. Every entry point must answer a documented
-// status, later calls must not crash, and Destroy must release everything
-// (the sanitizer build adds leaks and bad accesses).
+// The n-th allocation of a load, a full playback and seeks of real files fails, for every n up to the number
+// made: every entry point answers a documented status and Destroy releases everything (the sanitizer build
+// adds leaks and bad accesses).
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <new>
-#include <vector>
 
 #include "TestData.h"
 #include "stream/Allocation.h"
 #include "zolvdmx.h"
 
-// Every operator new of this program counts as an allocation and fails
-// when the test mode says so; outside the test mode none fails. They take
-// their memory from malloc, so the deletes give it back with free.
+// Every operator new of this program counts as an allocation and fails when the test mode says so.
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 #endif
@@ -40,9 +33,8 @@ void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
-// A host that allocates nothing, so that only the library's allocations
-// are counted: the source bytes and eight fixed handles over them, each
-// its position.
+// A host that allocates nothing, so that only the library's allocations count: eight handles over the
+// source bytes, each its position.
 const std::vector<uint8_t>* source = nullptr;
 int64_t positions[8];
 bool open[8];
@@ -64,7 +56,7 @@ int64_t HostTell(void* handle) { return *static_cast<int64_t*>(handle); }
 int32_t HostRead(void* handle, int32_t count, unsigned char* dest)
 {
     int64_t& position = *static_cast<int64_t*>(handle);
-    int64_t n = std::min<int64_t>(count, HostLength(handle) - position);
+    const int64_t n = std::min<int64_t>(count, HostLength(handle) - position);
     if (n <= 0) {
         return 0;
     }
@@ -81,8 +73,7 @@ int32_t HostSeek(void* handle, int64_t offset, int32_t whence)
     return 0;
 }
 
-// One run over the source: the first answer against the contract, if any.
-// Only fixed-size storage is touched while allocations may fail.
+// One run over the source: the first answer against the contract, if any, kept in fixed-size storage.
 struct Outcome {
     int problems = 0;
     char first[64] = {};
@@ -139,8 +130,7 @@ Outcome Drive()
 
 TEST(AllocationFaults, EveryEntryPointAnswersADocumentedStatusAndReleasesEverything)
 {
-    // The library's own lines would flood the output: stdout goes away while
-    // the runs go on.
+    // The library's own lines would flood the output.
     testing::internal::CaptureStdout();
     for (const char* name : {"h264_aac.mkv", "mpeg4_mp3.mkv", "theora_vorbis.mkv", "ac3_only.mkv",
                              "header_stripped.mkv", "hevc_opus.mkv", "vp9_opus.webm"}) {

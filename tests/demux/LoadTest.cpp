@@ -1,7 +1,8 @@
-// Loading: the track table's admission and order, the load-time line, the
-// file duration, and files the cursors must still be able to read from.
+// Loading: the track table's admission and order, the load-time line, the file duration, and files the
+// cursors must still be able to read from.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <regex>
 
 #include "DemuxInternals.h"
@@ -13,9 +14,8 @@ using namespace ebml;
 
 TEST(Load, TrackTableKeepsFileOrderAndLeavesOutTracksThatCannotBeDelivered)
 {
-    // Audio tracks with one ContentEncoding (6D80, 6240) of the given
-    // children: Scope 5032, Type 5033, ContentCompression 5034 with
-    // ContentCompAlgo 4254 and ContentCompSettings 4255.
+    // Audio tracks with one ContentEncoding (6D80, 6240) of the given children: Scope 5032, Type 5033,
+    // ContentCompression 5034 with ContentCompAlgo 4254 and ContentCompSettings 4255.
     auto encoded = [](uint64_t number, std::vector<Bytes> encoding) {
         return mkv::TrackEntry(number, 2, "A_AC3", {Master(0x6D80, {Master(0x6240, encoding)})});
     };
@@ -45,8 +45,7 @@ TEST(Load, TrackTableKeepsFileOrderAndLeavesOutTracksThatCannotBeDelivered)
     EXPECT_EQ(numbers, (std::vector<uint32_t>{1, 3, 5, 6, 7, 11}));
     EXPECT_EQ(file.handle->demux->Load(file.host.Name(), &file.handle->reader), ZOLVDMX_E_FAIL) << "loaded once";
     EXPECT_EQ(types, (std::vector<int32_t>{0, 2, -1, 1, 0, 0}));
-    // TrackType 3 is described by nothing; the stripped bytes count in the
-    // buffer a frame needs.
+    // TrackType 3 is described by nothing; the stripped bytes count in the buffer a frame needs.
     EXPECT_EQ(file.Format(2).maxSampleSize, 0u);
     EXPECT_EQ(file.Format(4).maxSampleSize, 409602u);
     EXPECT_EQ(file.Format(5).maxSampleSize, 409600u);
@@ -68,20 +67,15 @@ TEST(Load, PrintsOneLoadTimeLineOnlyWhenASegmentWasFound)
         API_ZOLVDMX_Destroy(handle);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "~Matroska\r\n");
     }
-    // The elapsed time borrows a second when the microseconds run backwards;
-    // an end before the start is refused and leaves the result alone.
-    const struct {
-        timeval start, end;
-        int32_t result;
-        timeval elapsed;
-    } cases[] = {{{5, 900000}, {7, 100000}, 0, {1, 200000}},
-                 {{2, 300000}, {4, 600000}, 0, {2, 300000}},
-                 {{7, 100000}, {5, 900000}, -1, {9, 9}},
-                 {{3, 500000}, {3, 400000}, -1, {9, 9}}};
-    for (const auto& c : cases) {
-        timeval elapsed{9, 9};
-        EXPECT_EQ(tim_subtract(&elapsed, &c.start, &c.end), c.result);
-        EXPECT_EQ(elapsed.tv_sec * 1000000 + elapsed.tv_usec, c.elapsed.tv_sec * 1000000 + c.elapsed.tv_usec);
+    // The elapsed time borrows a second when the microseconds run backwards; an end before the start is
+    // refused and leaves the result alone. {start, end, result, elapsed} in microseconds.
+    for (auto [start, end, result, elapsed] : {std::array<int64_t, 4>{5900000, 7100000, 0, 1200000},
+                                               {2300000, 4600000, 0, 2300000}, {7100000, 5900000, -1, 9000009},
+                                               {3500000, 3400000, -1, 9000009}}) {
+        const timeval from{start / 1000000, start % 1000000}, to{end / 1000000, end % 1000000};
+        timeval out{9, 9};
+        EXPECT_EQ(tim_subtract(&out, &from, &to), result) << start << " " << end;
+        EXPECT_EQ(out.tv_sec * 1000000 + out.tv_usec, elapsed) << start << " " << end;
     }
 }
 

@@ -1,6 +1,5 @@
-// SetMediaFormat for every track type: the BITMAPINFOHEADER or WAVEFORMATEX,
-// the codec code, CodecPrivate copies, the generated AAC configuration and
-// the H.264 and HEVC parameter sets in start-code form.
+// SetMediaFormat for every track type: the BITMAPINFOHEADER or WAVEFORMATEX, the codec code, CodecPrivate
+// copies, the generated AAC configuration and the H.264 and HEVC parameter sets in start-code form.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -13,8 +12,7 @@
 
 namespace {
 
-// A track entry built field by field and described into a record that owns
-// its buffers, in a file without a SeekHead.
+// A track entry built field by field, described into a record that owns its buffers, without a SeekHead.
 struct TrackUnderTest {
     KelmMKVDemux demux;
     EBMLTrackEntry entry;
@@ -47,12 +45,11 @@ TEST(AudioFormat, HeaderCodecAndPrivateDataFollowTheCodecId)
 {
     const char* const acm = "6101 0200 44AC0000 10B10200 0400 1000 0C00 00880000 1F000000 00000000";
     const struct {
-        const char* codecID;
+        const char *codecID;
         float frequency; // negative: no Audio element
         uint32_t channels, bits;
         std::string codecPrivate;
-        const char* header; // tag, channels, rate, bytes per second, block align, bits, cbSize
-        const char* handedOut;
+        const char *header, *handedOut; // header: tag, channels, rate, bytes per second, align, bits, cbSize
         uint32_t codec, bitRate;
         float outputFrequency = 0.0f;
     } cases[] = {
@@ -76,8 +73,7 @@ TEST(AudioFormat, HeaderCodecAndPrivateDataFollowTheCodecId)
         {"A_MS/ACM", 22050, 1, 8, std::string(acm, 42), "6101 0200 44AC0000 10B10200 0400 1000 0C00", "", 0, 176400},
         {"A_MS/ACM", 22050, 1, 8, std::string(acm, 23), "6101 0200 44AC0000 10B1 0000 0100 0800 0000", "", 0, 176400},
         {"A_MS/ACM", 22050, 1, 8, "", "0000 0100 22560000 22560000 0100 0800 0000", "", 0, 176400},
-        // AAC without an AudioSpecificConfig of its own (the legacy IDs carry
-        // none) gets one made from the ID's profile, the rate and the channels.
+        // AAC without an AudioSpecificConfig of its own gets one from the ID's profile, rate and channels.
         {"A_AAC/MPEG2/MAIN", 48000, 6, 16, "", "FF00 0600 80BB0000 00CA0800 0C00 1000 0200", "09B056E500", 0xFF,
          4608000},
         {"A_AAC/MPEG4/LTP", 22050, 1, 16, "", "FF00 0100 22560000 44AC0000 0200 1000 0200", "238856E500", 0xFF, 352800},
@@ -94,8 +90,7 @@ TEST(AudioFormat, HeaderCodecAndPrivateDataFollowTheCodecId)
         {"A_AAC", 24000, 2, 16, "2B118800", "FF00 0200 80BB0000 00EE0200 0400 1000 0400", "2B118800", 0xFF, 768000},
         {"A_AAC", 24000, 2, 16, "1190", "FF00 0200 C05D0000 00770100 0400 1000 0200", "1190", 0xFF, 768000},
         {"A_AAC", 24000, 2, 16, "1184", "FF00 0200 C05D0000 00770100 0400 1000 0200", "1184", 0xFF, 768000},
-        // What does not parse as an AudioSpecificConfig is replaced: object
-        // type 0, frequency index 13, a single byte.
+        // What does not parse as an AudioSpecificConfig is replaced: object type 0, frequency index 13, one byte.
         {"A_AAC", 24000, 2, 16, "0090", "FF00 0200 C05D0000 00770100 0400 1000 0200", "131056E500", 0xFF, 768000},
         {"A_AAC", 24000, 2, 16, "1690", "FF00 0200 C05D0000 00770100 0400 1000 0200", "131056E500", 0xFF, 768000},
         {"A_AAC", 24000, 2, 16, "11", "FF00 0200 C05D0000 00770100 0400 1000 0200", "131056E500", 0xFF, 768000},
@@ -121,10 +116,9 @@ TEST(AudioFormat, HeaderCodecAndPrivateDataFollowTheCodecId)
 
 TEST(AudioFormat, GeneratedAacConfigurationAtEveryFrequencyIndexBoundaryAndRealAudioTags)
 {
-    // The lowest rate of each sampling frequency index: the midpoints between
-    // 96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050, 16000, 12000,
-    // 11025 and 8000 Hz. LC (object type 2), the index across bytes 0 and 1,
-    // two channels, the sync extension's first bytes.
+    // The lowest rate of each frequency index: the midpoints between 96000, 88200, 64000, 48000, 44100, 32000,
+    // 24000, 22050, 16000, 12000, 11025 and 8000 Hz. LC, the index across bytes 0 and 1, two channels, the
+    // sync extension's first bytes.
     const int32_t floors[] = {92017, 75132, 55426, 46009, 37566, 27713, 23004, 18783, 13856, 11502, 9391};
     for (int32_t i = 0; i < 11; ++i) {
         for (int32_t index : {i, i + 1}) {
@@ -149,63 +143,48 @@ TEST(AudioFormat, GeneratedAacConfigurationAtEveryFrequencyIndexBoundaryAndRealA
     }
 }
 
-TEST(VideoFormat, CodecIdChoosesCodeAndPrivateDataCopies)
+TEST(VideoFormat, CodecIdChoosesCodeHeaderAndPrivateDataCopies)
 {
-    const Bytes codecPrivate = Hex("000001B0 01000001");
+    const Bytes mpeg4 = Hex("000001B0 01000001");
+    auto counting = [](size_t length) {
+        Bytes bytes(length);
+        std::iota(bytes.begin(), bytes.end(), 0);
+        return bytes;
+    };
     const struct {
         const char* codecID;
-        const char* code; // the codec, little-endian, also biCompression
-        bool handedOut;
-        bool secondCopy; // CodecPrivate repeated as the decoder configuration
+        Bytes codecPrivate;
+        const char* code;          // the codec, little-endian, also biCompression
+        int32_t handedOut;         // bytes of CodecPrivate handed out
+        bool secondCopy;           // CodecPrivate repeated as the decoder configuration
+        long headerFrom, copied;   // CodecPrivate[headerFrom...] replacing the built header
     } cases[] = {
-        {"V_MPEG4/ISO/SP", "DIV4", true, true},  {"V_MPEG4/MS/V3", "DIV3", true, true},
-        {"V_REAL/RV40", "RV4\0", true, false},   {"V_REAL/RV", "RV\xFF\0", true, false},
-        {"V_MPEG2", "MP2V", false, false},       {"V_SNOW", "SNOW", false, false},
-        {"V_UNKNOWN", "\0\0\0\0", false, false},
+        {"V_MPEG4/ISO/SP", mpeg4, "DIV4", 8, true, 0, 0}, {"V_MPEG4/MS/V3", mpeg4, "DIV3", 8, true, 0, 0},
+        {"V_REAL/RV40", mpeg4, "RV4\0", 8, false, 0, 0}, {"V_REAL/RV", mpeg4, "RV\xFF\0", 8, false, 0, 0},
+        {"V_MPEG2", mpeg4, "MP2V", 0, false, 0, 0},       {"V_SNOW", mpeg4, "SNOW", 0, false, 0, 0},
+        {"V_UNKNOWN", mpeg4, "\0\0\0\0", 0, false, 0, 0},
         // Neither an hvcC nor an avcC with parameter sets: no configuration.
-        {"V_MPEGH/ISO/HEVC", "HEVC", true, false}, {"V_MPEG4/ISO/AVC", "AVC1", true, false},
+        {"V_MPEGH/ISO/HEVC", mpeg4, "HEVC", 8, false, 0, 0}, {"V_MPEG4/ISO/AVC", mpeg4, "AVC1", 8, false, 0, 0},
+        // A BITMAPINFOHEADER in CodecPrivate replaces the built one as far as it reaches.
+        {"V_MS/VFW/FOURCC", counting(40), "\0\0\0\0", 0, false, 0, 40},
+        {"V_MPEG1", counting(88), "\0\0\0\0", 88, false, 48, 40},
+        {"V_DSHOW/MPEG1VIDEO", counting(60), "\0\0\0\0", 60, false, 48, 12},
+        {"V_MPEG1", counting(30), "\0\0\0\0", 30, false, 48, 0},
     };
     for (const auto& c : cases) {
-        TrackUnderTest track(1, c.codecID, codecPrivate);
+        SCOPED_TRACE(std::string(c.codecID) + " " + std::to_string(c.codecPrivate.size()));
+        TrackUnderTest track(1, c.codecID, c.codecPrivate);
         track.Video(320, 240);
         ZOLVDMX_MEDIA_FORMAT_T f = track.Describe();
-        EXPECT_EQ(track.status, ZOLVDMX_OK) << c.codecID;
-        EXPECT_EQ(At(&f.codec, 4), At(c.code, 4)) << c.codecID;
-        EXPECT_EQ(At(f.header, 40),
-                  ebml::Cat({Hex("28000000 40010000 F0000000 0100 1800"), At(c.code, 4), Bytes(20, 0)}))
-            << c.codecID;
-        EXPECT_EQ(At(f.codecPrivate, f.codecPrivateSize), c.handedOut ? codecPrivate : Bytes{}) << c.codecID;
-        EXPECT_EQ(At(f.config, f.configSize), c.secondCopy ? codecPrivate : Bytes{}) << c.codecID;
+        EXPECT_EQ(track.status, ZOLVDMX_OK);
+        EXPECT_EQ(At(&f.codec, 4), At(c.code, 4));
+        // 320 x 240 as built: size, width, height, one plane of 24 bits, the code, the rest 0.
+        Bytes header = ebml::Cat({Hex("28000000 40010000 F0000000 0100 1800"), At(c.code, 4), Bytes(20, 0)});
+        std::iota(header.begin(), header.begin() + c.copied, c.headerFrom);
+        EXPECT_EQ(At(f.header, 40), header);
+        EXPECT_EQ(At(f.codecPrivate, f.codecPrivateSize), At(c.codecPrivate.data(), c.handedOut));
+        EXPECT_EQ(At(f.config, f.configSize), c.secondCopy ? c.codecPrivate : Bytes{});
         EXPECT_EQ(f.seekable, 0u);
-    }
-}
-
-TEST(VideoFormat, HeaderFromCodecPrivateAsFarAsItReaches)
-{
-    // 320 x 240 as built: size, width, height, one plane of 24 bits, the rest 0.
-    const Bytes built = ebml::Cat({Hex("28000000 40010000 F0000000 0100 1800"), Bytes(24, 0)});
-    Bytes vih(100);
-    std::iota(vih.begin(), vih.end(), 0);
-    const struct {
-        const char* codecID;
-        long privateLength;
-        uint8_t headerFrom;  // CodecPrivate offset of the copied header bytes
-        long copiedBytes;    // how many of them replace the built header
-        int32_t privateSize; // CodecPrivate copy handed out
-    } cases[] = {
-        {"V_MS/VFW/FOURCC", 40, 0, 40, 0},      {"V_MPEG1", 88, 48, 40, 88},
-        {"V_DSHOW/MPEG1VIDEO", 60, 48, 12, 60}, {"V_MPEG1", 30, 48, 0, 30},
-    };
-    for (const auto& c : cases) {
-        TrackUnderTest track(1, c.codecID, Bytes(vih.begin(), vih.begin() + c.privateLength));
-        track.Video(320, 240);
-        ZOLVDMX_MEDIA_FORMAT_T f = track.Describe();
-        Bytes expected = built;
-        std::iota(expected.begin(), expected.begin() + c.copiedBytes, c.headerFrom);
-        EXPECT_EQ(At(f.header, 40), expected) << c.codecID << " " << c.privateLength;
-        EXPECT_EQ(f.codec, 0u);
-        EXPECT_EQ(f.codecPrivateSize, c.privateSize) << c.codecID;
-        EXPECT_EQ(f.configSize, 0);
     }
 }
 
@@ -235,8 +214,7 @@ TEST(VideoFormat, ParameterSetsStayInsideTheRecordAndTheOutputArea)
     const struct {
         Bytes record;
         bool ok;
-        int32_t outLength; // -7: left untouched
-        int32_t nalLengthSizeMinusOne;
+        int32_t outLength, nalLengthSizeMinusOne; // outLength -7: left untouched
     } cases[] = {
         {Hex("0164001F FF"), false, -7, -1},             // no SPS count
         {Hex("0164001F FD E1 00"), false, -7, 1},        // inside an SPS size
@@ -261,9 +239,8 @@ TEST(VideoFormat, ParameterSetsStayInsideTheRecordAndTheOutputArea)
         EXPECT_EQ(At(out.data() + 1000, 100), Bytes(100, 0xEE)) << "case " << k;
     }
 
-    // hvcC: 21 bytes of profile fields, 2-byte NAL lengths (byte 21), two
-    // arrays: VPS (type 32) with one unit, SEI (39) with two. Counts and
-    // sizes that run past the record give no configuration.
+    // hvcC: 21 bytes of profile fields, 2-byte NAL lengths (byte 21), two arrays: VPS (type 32) with one
+    // unit, SEI (39) with two. Counts and sizes that run past the record give no configuration.
     const Bytes hvcC =
         ebml::Cat({Hex("01"), Bytes(20, 0), Hex("FD 02  A0 0001 0002 4001  27 0002 0001 4E 0003 4E0105")});
     TrackUnderTest track(1, "V_MPEGH/ISO/HEVC", hvcC);

@@ -1,13 +1,10 @@
-// The small real files under tests/data against values read from them with
-// desktop tools (the .tsv and .hex files beside them): the track table, the
-// format records, every sample of every audio and video track, and seeks to
-// times spread over each track, through hosts that answer every read whole
-// or with at most 1, 7 or 4096 bytes: short answers change nothing.
+// The real files under tests/data against the tables read from them with desktop tools: the track table,
+// every format record, every sample and seeks spread over each track, through hosts answering every read
+// whole or with at most 1, 7 or 4096 bytes.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <set>
 #include <sstream>
@@ -24,19 +21,18 @@ using Row = std::map<std::string, std::string>;
 // Rows of a tab-separated file with a header line, keyed by column name.
 std::vector<Row> ReadTable(const std::string& name)
 {
-    std::ifstream in(std::string(MKV_TEST_DATA_DIR) + "/" + name);
-    std::vector<std::vector<std::string>> lines;
+    const Bytes text = ReadTestFile(name);
+    std::stringstream in(std::string(text.begin(), text.end()));
+    std::vector<std::string> columns;
+    std::vector<Row> rows;
     for (std::string line, cell; std::getline(in, line);) {
         std::stringstream split(line);
-        for (lines.emplace_back(); std::getline(split, cell, '\t');) {
-            lines.back().push_back(cell);
-        }
-    }
-    std::vector<Row> rows;
-    for (size_t r = 1; r < lines.size(); ++r) {
-        Row& row = rows.emplace_back();
-        for (size_t i = 0; i < lines[0].size() && i < lines[r].size(); ++i) {
-            row[lines[0][i]] = lines[r][i];
+        for (size_t i = 0; std::getline(split, cell, '\t'); ++i) {
+            if (columns.size() == i && rows.empty()) {
+                columns.push_back(cell);
+            } else if (i < columns.size()) {
+                (i == 0 ? rows.emplace_back() : rows.back())[columns[i]] = cell;
+            }
         }
     }
     return rows;
@@ -48,14 +44,13 @@ int64_t Int(const Row& row, const std::string& column)
 }
 
 struct Frame {
-    int64_t start;
-    int64_t end;
+    int64_t start, end;
     bool key;
     std::string md5;
 };
 
-// What the tables say of one file. A track compressed other than by header
-// stripping is left out of the track table: its frames would not decode.
+// What the tables say of one file. A track compressed other than by header stripping is left out of the
+// track table: its frames would not decode.
 struct Expected {
     std::string name;
     std::vector<Row> tracks;
@@ -100,15 +95,20 @@ std::vector<Expected> RealFiles()
     return files;
 }
 
-constexpr uint32_t FourCc(const char (&text)[5])
+// The little-endian field of `size` bytes at offset `at` of a record.
+int64_t Le(const void* base, size_t at, size_t size = 4)
 {
-    return static_cast<uint32_t>(text[0]) | static_cast<uint32_t>(text[1]) << 8 |
-           static_cast<uint32_t>(text[2]) << 16 | static_cast<uint32_t>(text[3]) << 24;
+    int64_t value = 0;
+    for (size_t k = size; k-- > 0;) {
+        value = value << 8 | static_cast<const uint8_t*>(base)[at + k];
+    }
+    return value;
 }
 
-// What each codec of the test files is announced as: the code, whether
-// CodecPrivate is handed on as is and whether it is repeated as the
-// decoder configuration.
+uint32_t FourCc(const char (&text)[5]) { return static_cast<uint32_t>(Le(text, 0)); }
+
+// What each codec of the test files is announced as: the code, whether CodecPrivate is handed on as is
+// and whether it is repeated as the decoder configuration.
 const std::map<std::string, std::tuple<uint32_t, bool, bool>> kCodecs = {
     {"V_MPEG4/ISO/AVC", {FourCc("AVC1"), true, false}},  {"V_MPEG4/ISO/ASP", {FourCc("MP4V"), true, true}},
     {"V_MPEGH/ISO/HEVC", {FourCc("HEVC"), true, false}}, {"V_VP8", {FourCc("VP80"), true, false}},
@@ -121,25 +121,12 @@ const std::map<std::string, std::tuple<uint32_t, bool, bool>> kCodecs = {
     {"A_PCM/INT/LIT", {0, false, false}},
 };
 
-// AAC tracks that signal SBR are announced at their output rate: what
-// ffprobe reports for them (the stored SamplingFrequency is the core rate).
+// AAC tracks signalling SBR are announced at their output rate, as ffprobe reports (the stored one is the core rate).
 const std::map<std::pair<std::string, int64_t>, int64_t> kAnnouncedRates = {
     {{"aac_legacy.mkv", 1}, 48000}, {{"aac_legacy.mkv", 2}, 48000}, {{"aac_legacy.mkv", 3}, 48000}};
 
-// The little-endian field of `size` bytes at offset `at` of a record.
-int64_t Le(const void* base, size_t at, size_t size = 4)
-{
-    const auto* p = static_cast<const uint8_t*>(base) + at;
-    int64_t value = 0;
-    for (size_t k = size; k-- > 0;) {
-        value = value << 8 | p[k];
-    }
-    return value;
-}
-
-// Where a seek to `request` lands: video on the latest key frame at or
-// before it (the first key frame when there is none), audio on its latest
-// frame; at or below 0 on the first frame; null from the track's end on.
+// Where a seek to `request` lands: video on the latest key frame at or before it (the first key frame
+// when there is none), audio on its latest frame; at or below 0 on the first frame; null from the end on.
 const Frame* Landing(const std::vector<Frame>& frames, bool video, int64_t request)
 {
     int64_t end = 0;
@@ -244,8 +231,7 @@ TEST(RealFiles, EveryFormatRecordSampleAndSeekLandingMatchesTheFile)
     ASSERT_GE(files.size(), 22u);
     for (const Expected& expected : files) {
         const size_t parity = static_cast<size_t>(&expected - files.data()) % 2;
-        // Every sample of each track, on a handle of its own: the cursors
-        // are shared by media type.
+        // Every sample of each track, on a handle of its own: the cursors are shared by media type.
         for (const auto& [index, frames] : expected.frames) {
             SCOPED_TRACE(expected.name + " track " + std::to_string(index));
             LoadedFile file(Host(expected, (index + parity) % 2 == 0 ? -1 : 7));
@@ -266,10 +252,8 @@ TEST(RealFiles, EveryFormatRecordSampleAndSeekLandingMatchesTheFile)
             }
         }
 
-        // The format records, then seeks to the same times on every track
-        // of one handle in turn: every 0.37 s from before the start to past
-        // the end, at 0 and just after it, at and just before the start of
-        // every tenth suitable frame and the end of each track.
+        // The format records, then seeks on every track of one handle in turn: every 0.37 s from before the
+        // start to past the end, at 0 and 1, at and just before every tenth suitable frame and each track's end.
         LoadedFile file(Host(expected, parity == 0 ? 4096 : 1));
         SCOPED_TRACE(expected.name);
         ASSERT_EQ(file.loadStatus, ZOLVDMX_OK);

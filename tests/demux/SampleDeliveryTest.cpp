@@ -1,6 +1,5 @@
-// Sample delivery through the C interface on files built element by element:
-// times and durations, key flags, the shared cursors, stripped headers and
-// the limits that keep the host's buffer and the file's damage contained.
+// Sample delivery on files built element by element: times and durations, key flags, the shared cursors,
+// stripped headers, the H.264 rewrite and the limits that keep the host's buffer and damage contained.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -42,20 +41,17 @@ std::vector<std::vector<int64_t>> Times(const std::vector<Sample>& samples, int6
 
 TEST(SampleDelivery, FrameDurationsComeFromBlockDurationDefaultDurationOrTheNextFrame)
 {
-    // Four fixed-size laced frames at 100 ms, an unlaced block at 140 ms, a
-    // BlockGroup at 150 ms with two laced frames lasting 20 ms together, and
-    // a last laced block of two frames at 170 ms.
+    // Four fixed-size laced frames at 100 ms, an unlaced block at 140 ms, a BlockGroup at 150 ms with two laced
+    // frames lasting 20 ms together, and a last laced block of two frames at 170 ms.
     const std::vector<Bytes> blocks = {
         SimpleBlock(1, 100, kKey | kFixedLacing, Cat({{0x03}, Bytes(8, 0xAA)})), SimpleBlock(1, 140, kKey, {0x01}),
         Master(mkv::kBlockGroup, {Element(mkv::kBlock, BlockPayload(1, 150, kFixedLacing, {0x01, 0xB1, 0xB2})),
                                   UInt(mkv::kBlockDuration, 20)}),
         SimpleBlock(1, 170, kKey | kFixedLacing, Cat({{0x01}, Bytes(4, 0xCC)}))};
     const Bytes audio = Master(mkv::kAudio, {Float64(mkv::kSamplingFrequency, 48000.0)});
-    // In tenths of a millisecond; audio is always a sync point. Without
-    // DefaultDuration laced frames share the gap to the next block, and the
-    // last block's frames take the duration of the frame before. With it
-    // (5 ms) every frame lasts that long and laced ones follow each other by
-    // it; BlockDuration wins over both.
+    // In 0.1 ms; audio is always a sync point. Without DefaultDuration laced frames share the gap to the next
+    // block, the last block's frames take the duration of the frame before. With it (5 ms) every frame lasts
+    // that long and laced ones follow each other by it; BlockDuration wins over both.
     const std::vector<int64_t> ones(9, 1);
     EXPECT_EQ(Times(LoadedFile(OneCluster({mkv::TrackEntry(1, 2, "A_MPEG/L3", {audio})}, blocks)).All(0), 1000),
               (std::vector<std::vector<int64_t>>{{1000, 1100, 1200, 1300, 1400, 1500, 1600, 1700, 1800},
@@ -71,12 +67,9 @@ TEST(SampleDelivery, FrameDurationsComeFromBlockDurationDefaultDurationOrTheNext
 
 TEST(SampleDelivery, VideoFramesLastUntilTheNextInPresentationOrderAndKeyFlagsAreTruthful)
 {
-    // B-frame order without DefaultDuration: 0, 120, 40, 80, 240, 160, 200 ms.
-    // A SimpleBlock not flagged key, a BlockGroup with and without
-    // ReferenceBlock, and a second cluster at 205 ms with negative relative
-    // timecodes. Each frame lasts until the next one shown, whether decoded
-    // before or after it; the last shown (240 ms) takes the duration of the
-    // frame before.
+    // B-frame order without DefaultDuration, a SimpleBlock not flagged key, BlockGroups with and without
+    // ReferenceBlock, a second cluster with negative relative timecodes. Each frame lasts until the next one
+    // shown; the last shown (240 ms) takes the duration of the frame before.
     LoadedFile file(mkv::File(
         {mkv::Info(), mkv::Tracks({mkv::VideoTrack(1, "V_MPEG4/ISO/ASP", 16, 16)}),
          mkv::Cluster(0, {SimpleBlock(1, 0, kKey, {1}), SimpleBlock(1, 120, 0x00, {2}), SimpleBlock(1, 40, 0x00, {3}),
@@ -93,8 +86,7 @@ TEST(SampleDelivery, TwoTracksOfOneTypeNeverGetEachOthersFrames)
                                {SimpleBlock(1, 0, kKey | kFixedLacing, {0x01, 0x11, 0x12}),
                                 SimpleBlock(2, 0, kKey, {0x21}), SimpleBlock(1, 10, kKey, {0x13}),
                                 SimpleBlock(2, 10, kKey, {0x22})}));
-    // Track 1 takes the first frame of its laced block; track 2 then finds the
-    // cursor on track 1's block: that block is dropped, track 2's frames follow.
+    // Track 2 finds the cursor on track 1's laced block, half read: that block is dropped.
     EXPECT_EQ(file.Next(0).bytes, Bytes{0x11});
     EXPECT_EQ(file.Next(1).bytes, Bytes{0x21});
     EXPECT_EQ(file.Next(1).bytes, Bytes{0x22});
@@ -103,43 +95,35 @@ TEST(SampleDelivery, TwoTracksOfOneTypeNeverGetEachOthersFrames)
 
 TEST(SampleDelivery, StrippedHeadersArePutBackInFrontOfEveryFrameBeforeTheH264Rewrite)
 {
-    // An AC-3 track stripped of 0B 77, with laced frames; an H.264 track
-    // stripped of the first three bytes of its 4-byte NAL lengths; an H.264
-    // track without avcC, whose frames cannot be rewritten.
-    auto stripped = [](const Bytes& bytes) {
-        const Bytes compression = Master(0x5034, {UInt(0x4254, 3), Bin(0x4255, bytes)});
-        return Master(0x6D80, {Master(0x6240, {UInt(0x5032, 1), compression})});
-    };
+    // (Laced stripped audio is played in the real files.) An H.264 track stripped of the first three bytes of
+    // its 4-byte NAL lengths (ContentEncoding 6D80 6240, scope 5032, compression 5034 with algorithm 4254 and
+    // settings 4255); an H.264 track without avcC, whose frames cannot be rewritten.
+    const Bytes stripped = Master(0x6D80, {Master(0x6240, {UInt(0x5032, 1), Master(0x5034, {UInt(0x4254, 3),
+                                                                                           Bin(0x4255, {0, 0, 0})})})});
     const Bytes video = Master(mkv::kVideo, {UInt(mkv::kPixelWidth, 4), UInt(mkv::kPixelHeight, 4)});
     const Bytes bytes = OneCluster(
-        {mkv::TrackEntry(1, 2, "A_AC3", {Master(mkv::kAudio, {Float64(mkv::kSamplingFrequency, 48000.0)}),
-                                         stripped({0x0B, 0x77})}),
-         mkv::TrackEntry(2, 1, "V_MPEG4/ISO/AVC", {video, Bin(mkv::kCodecPrivate, kAvcC), stripped({0, 0, 0})}),
-         mkv::VideoTrack(3, "V_MPEG4/ISO/AVC", 4, 4)},
-        {SimpleBlock(1, 0, kKey | kFixedLacing, {0x01, 0xA1, 0xA2, 0xB1, 0xB2}),
-         SimpleBlock(2, 0, kKey, {0x02, 0x65, 0x88}), SimpleBlock(3, 0, kKey, {0x00, 0x00, 0x00, 0x01, 0x41})});
+        {mkv::TrackEntry(1, 1, "V_MPEG4/ISO/AVC", {video, Bin(mkv::kCodecPrivate, kAvcC), stripped}),
+         mkv::VideoTrack(2, "V_MPEG4/ISO/AVC", 4, 4)},
+        {SimpleBlock(1, 0, kKey, {0x02, 0x65, 0x88}), SimpleBlock(2, 0, kKey, {0x00, 0x00, 0x00, 0x01, 0x41})});
     LoadedFile file(bytes);
-    EXPECT_EQ(file.Next(0).bytes, Hex("0B77 A1A2"));
-    EXPECT_EQ(file.Next(0).bytes, Hex("0B77 B1B2"));
     // 4x4 pictures ask for 32 + 3 bytes; the parameter sets come first, at 0.
-    ASSERT_EQ(file.Format(1).maxSampleSize, 35u);
-    const Sample config = file.Next(1);
+    ASSERT_EQ(file.Format(0).maxSampleSize, 35u);
+    const Sample config = file.Next(0);
     EXPECT_EQ(config.bytes, Hex("00000001 674200 00000001 68CE"));
     EXPECT_EQ(config.start + config.end, 0);
     EXPECT_EQ(config.sync, 1u);
-    EXPECT_EQ(file.Next(1).bytes, Hex("00000001 6588"));
+    EXPECT_EQ(file.Next(0).bytes, Hex("00000001 6588"));
 
     LoadedFile withoutAvcC(bytes); // the video tracks share one position: a handle of its own
-    EXPECT_EQ(withoutAvcC.Format(2).configSize, 0);
-    EXPECT_EQ(withoutAvcC.Next(2).status, ZOLVDMX_E_FAIL);
-    EXPECT_EQ(withoutAvcC.Next(2).status, ZOLVDMX_END_OF_TRACK);
+    EXPECT_EQ(withoutAvcC.Format(1).configSize, 0);
+    EXPECT_EQ(withoutAvcC.Next(1).status, ZOLVDMX_E_FAIL);
+    EXPECT_EQ(withoutAvcC.Next(1).status, ZOLVDMX_END_OF_TRACK);
 }
 
 TEST(SampleDelivery, AFrameThatCannotBeDeliveredIsReportedOnceAndPassedOver)
 {
-    // A 4x4 picture asks for 32-byte buffers: a 40-byte frame cannot be
-    // copied; an H.264 NAL unit claiming 9 bytes where 2 remain cannot be
-    // rewritten (after the parameter sets).
+    // A 4x4 picture asks for 32-byte buffers: a 40-byte frame cannot be copied; an H.264 NAL unit claiming 9
+    // bytes where 2 remain cannot be rewritten (after the parameter sets).
     const Bytes good = Hex("00000001 41");
     for (const auto& [track, bad] :
          {std::pair{mkv::VideoTrack(1, "V_MPEG4/ISO/ASP", 4, 4), Bytes(40, 2)},
@@ -154,6 +138,19 @@ TEST(SampleDelivery, AFrameThatCannotBeDeliveredIsReportedOnceAndPassedOver)
         EXPECT_EQ(samples[2].status, ZOLVDMX_OK);
         EXPECT_EQ(samples[2].start, 800000);
     }
+    // An empty cluster, then one whose last block, larger than the read-ahead window, lies past where the host
+    // stops delivering: its frame cannot be read, which is reported once, then the track ends.
+    const Bytes bytes = mkv::File(
+        {mkv::Info(), mkv::Tracks({mkv::AudioTrack(1, "A_MPEG/L3")}), mkv::Cluster(0, {SimpleBlock(1, 0, kKey, {1})}),
+         mkv::Cluster(10, {}),
+         mkv::Cluster(20, {SimpleBlock(1, 0, kKey, {3}), SimpleBlock(1, 5, kKey, Bytes(100000, 4))})});
+    LoadedFile file(bytes);
+    file.host.failReadsFrom = static_cast<int64_t>(bytes.size()) - 100;
+    const std::vector<Sample> samples = file.All(0);
+    ASSERT_EQ(samples.size(), 3u);
+    EXPECT_EQ(samples[0].bytes, Bytes{1});
+    EXPECT_EQ(samples[1].bytes, Bytes{3});
+    EXPECT_EQ(samples[2].status, ZOLVDMX_E_FAIL);
 }
 
 TEST(SampleDelivery, WholeFilesPlayWithBoundedMemory)
@@ -170,44 +167,59 @@ TEST(SampleDelivery, WholeFilesPlayWithBoundedMemory)
     EBMLSegment& segment = *DemuxInternals::File(*file.handle->demux).segments[0];
     EXPECT_EQ(segment.clusters.size(), 1u);
     // Alternate the two tracks as a player does: every frame comes, in order.
-    std::vector<int64_t> video;
-    size_t audio = 0;
+    std::vector<int64_t> video, audio;
     for (bool more = true; more;) {
-        const Sample v = file.Next(0);
-        const Sample a = file.Next(1);
+        const Sample v = file.Next(0), a = file.Next(1);
         more = v.status == ZOLVDMX_OK || a.status == ZOLVDMX_OK;
-        if (v.status == ZOLVDMX_OK) {
-            video.push_back(v.start);
-        }
-        audio += a.status == ZOLVDMX_OK ? 1 : 0;
+        video.insert(video.end(), v.status == ZOLVDMX_OK ? 1 : 0, v.start);
+        audio.insert(audio.end(), a.status == ZOLVDMX_OK ? 1 : 0, a.start);
     }
     ASSERT_EQ(video.size(), 600u);
     EXPECT_TRUE(std::is_sorted(video.begin(), video.end()));
     EXPECT_EQ(video.back(), 299 * 1000000 + 500000);
-    EXPECT_EQ(audio, 600u);
+    EXPECT_EQ(audio.size(), 600u);
     ASSERT_EQ(segment.clusters.size(), 300u);
-    size_t listed = 0;
-    for (const auto& cluster : segment.clusters) {
-        listed += cluster->blockGroups.empty() ? 0 : 1;
-    }
-    EXPECT_LE(listed, 4u) << "clusters behind both cursors are released";
+    EXPECT_LE(std::count_if(segment.clusters.begin(), segment.clusters.end(),
+                            [](const auto& cluster) { return !cluster->blockGroups.empty(); }),
+              4)
+        << "clusters behind both cursors are released";
 }
 
-TEST(SampleDelivery, DamagedAndEmptyClustersArePassedOver)
+TEST(H264Reconstruction, RewritesEveryUnitBehindAStartCode)
 {
-    // An empty cluster, then a cluster whose last block lies past the point
-    // where the host stops delivering bytes. That block is larger than the
-    // read-ahead window, so its tail cannot already be in memory from the load:
-    // its frame cannot be read, which is reported once, then the track ends.
-    const Bytes bytes = mkv::File(
-        {mkv::Info(), mkv::Tracks({mkv::AudioTrack(1, "A_MPEG/L3")}), mkv::Cluster(0, {SimpleBlock(1, 0, kKey, {1})}),
-         mkv::Cluster(10, {}),
-         mkv::Cluster(20, {SimpleBlock(1, 0, kKey, {3}), SimpleBlock(1, 5, kKey, Bytes(100000, 4))})});
-    LoadedFile file(bytes);
-    file.host.failReadsFrom = static_cast<int64_t>(bytes.size()) - 100;
-    const std::vector<Sample> samples = file.All(0);
-    ASSERT_EQ(samples.size(), 3u);
-    EXPECT_EQ(samples[0].bytes, Bytes{1});
-    EXPECT_EQ(samples[1].bytes, Bytes{3});
-    EXPECT_EQ(samples[2].status, ZOLVDMX_E_FAIL);
+    const struct {
+        const char* what;
+        const char* frame;
+        int32_t lengthSizeMinusOne;
+        int32_t capacity;
+        const char* output; // null: refused
+    } cases[] = {
+        {"4-byte lengths, in place", "00000002 AABB 00000001 CC", 3, 11, "00000001 AABB 00000001 CC"},
+        {"2-byte lengths grow by 2 a unit", "0003 AABBCC 0001 DD", 1, 64, "00000001 AABBCC 00000001 DD"},
+        {"1-byte lengths, exactly the room needed", "02 AABB 01 CC 01 DD", 0, 16,
+         "00000001 AABB 00000001 CC 00000001 DD"},
+        {"one byte short of the room needed", "02 AABB 01 CC 01 DD", 0, 15, nullptr},
+        {"a unit claims more than the frame holds", "05 AABB", 0, 16, nullptr},
+        {"trailing bytes too short for a unit are dropped", "00000001 AA 000000", 3, 8, "00000001 AA"},
+        {"an empty unit gives a bare start code", "00000000 00000001 AA", 3, 9, "00000001 00000001 AA"},
+        {"no length size known", "00000001 AA", -1, 5, nullptr},
+    };
+    for (const auto& c : cases) {
+        // The frame at the start of a buffer of exactly `capacity` bytes, as delivery reads it; past the frame
+        // and the output nothing changes.
+        const Bytes frame = Hex(c.frame);
+        Bytes buffer(static_cast<size_t>(c.capacity), 0xEE);
+        std::copy(frame.begin(), frame.end(), buffer.begin());
+        int32_t size = -1;
+        KelmMKVDemux demux;
+        EXPECT_EQ(demux.ReconstructH264Sample(size, buffer.data(), c.capacity, static_cast<int32_t>(frame.size()),
+                                              c.lengthSizeMinusOne),
+                  c.output != nullptr)
+            << c.what;
+        if (c.output != nullptr) {
+            EXPECT_EQ(At(buffer.data(), size), Hex(c.output)) << c.what;
+            const int32_t used = std::max(size, static_cast<int32_t>(frame.size()));
+            EXPECT_EQ(std::count(buffer.begin() + used, buffer.end(), 0xEE), c.capacity - used) << c.what;
+        }
+    }
 }

@@ -1,7 +1,5 @@
-// Seeking in long files: key frames noted while clusters are listed are
-// remembered, so that only the first seek reads its way through the file
-// and later ones read around their request. Where seeks land is checked
-// on the real files.
+// Seeking in long files: key frames noted while clusters are listed are remembered, so that only the first
+// seek reads its way through the file (where seeks land is checked on the real files).
 #include <gtest/gtest.h>
 
 #include "LoadedFile.h"
@@ -13,9 +11,8 @@ namespace {
 
 constexpr int64_t kSecond = 10000000;
 
-// Video at 25 frames per second with a key frame every ten seconds (an
-// encoder's default), one-second clusters of about 100 KB, more than a
-// read-ahead window; Cues listing every key frame when asked for.
+// Video at 25 frames per second with a key frame every ten seconds (an encoder's default), one-second
+// clusters of about 100 KB, more than a read-ahead window; Cues listing every key frame when asked for.
 Bytes LongGopFile(int seconds, bool cues)
 {
     std::vector<Bytes> children{mkv::SeekHeadFor(mkv::kCues, 0), mkv::Info(1000000, seconds * 1000.0),
@@ -63,8 +60,7 @@ TEST(Seeking, LaterSeeksReadOnlyAroundTheirRequest)
         LoadedFile file(LongGopFile(40, cues));
         // The first seek lists the clusters up to its request: a read each.
         EXPECT_GE(SeekAndCountReads(file, 39 * kSecond + 5000000, 30 * kSecond), 39);
-        // Back into another GOP, later inside it, then where the first went:
-        // the key frames noted on the way spare reading the GOP again.
+        // Back into another GOP, later inside it, then where the first went: noted key frames spare rereading.
         EXPECT_LE(SeekAndCountReads(file, 25 * kSecond + 5000000, 20 * kSecond), 12);
         EXPECT_LE(SeekAndCountReads(file, 28 * kSecond + 5000000, 20 * kSecond), 10);
         EXPECT_LE(SeekAndCountReads(file, 39 * kSecond + 5000000, 30 * kSecond), 4);

@@ -1,9 +1,6 @@
-// What tests and benchmarks reach inside a demuxer: the track table, the
-// element tree and the NAL length size its format description found.
+// What tests and benchmarks reach inside a demuxer: the track table, the element tree and the NAL length size.
 #ifndef MKV_TESTS_SUPPORT_DEMUXINTERNALS_H
 #define MKV_TESTS_SUPPORT_DEMUXINTERNALS_H
-
-#include <vector>
 
 #include "demux/KelmMKVDemux.h"
 

@@ -1,5 +1,4 @@
-// The small real files kept in tests/data, read whole into memory so that a
-// MemoryReader can serve them.
+// The small real files kept in tests/data, read whole so that a MemoryReader can serve them.
 #ifndef MKV_TESTS_SUPPORT_TESTDATA_H
 #define MKV_TESTS_SUPPORT_TESTDATA_H
 
@@ -13,7 +12,7 @@
 inline std::vector<uint8_t> ReadTestFile(const std::string& name)
 {
     std::ifstream in(std::string(MKV_TEST_DATA_DIR) + "/" + name, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 #endif
