@@ -66,3 +66,18 @@ TEST(Seeking, LaterSeeksReadOnlyAroundTheirRequest)
         EXPECT_LE(SeekAndCountReads(file, 39 * kSecond + 5000000, 30 * kSecond), 4);
     }
 }
+
+TEST(Seeking, AnAudioTrackFindsItsLatestFrameInAnEarlierClusterPastOtherTracksBlocks)
+{
+    // The second cluster starts at 100 ms but its first audio frame is at 121 ms: a seek of the audio to 110 ms
+    // must go back to the frame at 30 ms, not to the video frame after it.
+    LoadedFile file(mkv::File(
+        {mkv::Info(), mkv::Tracks({mkv::VideoTrack(1, "V_MPEG4/ISO/ASP", 16, 16), mkv::AudioTrack(2, "A_AC3")}),
+         mkv::Cluster(0, {SimpleBlock(1, 0, 0x80, {1}), SimpleBlock(2, 0, 0x80, {2}), SimpleBlock(2, 30, 0x80, {3}),
+                          SimpleBlock(1, 40, 0, {4})}),
+         mkv::Cluster(100, {SimpleBlock(1, 0, 0x80, {5}), SimpleBlock(2, 21, 0x80, {6})})}));
+    int64_t result = 0;
+    EXPECT_EQ(file.Seek(1, 1100000, result), ZOLVDMX_OK);
+    EXPECT_EQ(result, 300000);
+    EXPECT_EQ(file.Next(1).bytes, Bytes{3});
+}
