@@ -1,13 +1,7 @@
 // Which host callbacks the uncached stream makes, and what it makes of the answers.
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <string>
-#include <vector>
-
 #include "TestStreams.h"
-
-using Log = std::vector<std::string>;
 
 TEST(NoCachingFileStreamParser, LoadAndPeekMakeTheirExactCallsAndReadsAskAgainUntilTheCountArrives)
 {
@@ -25,8 +19,7 @@ TEST(NoCachingFileStreamParser, LoadAndPeekMakeTheirExactCallsAndReadsAskAgainUn
     EXPECT_EQ(host.log, (Log{"tell h1", "read h1 4", "read h1 2", "seek h1 -4 1"}));
     EXPECT_EQ(stream.Tell(), 1);
 
-    // Only the end of the source (an answer of 0) stops a read short, and a
-    // peek there asks for nothing.
+    // Only the end of the source (an answer of 0) stops a read short, and a peek there asks for nothing.
     host.ClearLog();
     EXPECT_EQ(stream.GetBytes(6, dest), 5);
     EXPECT_EQ(std::vector<uint8_t>(dest, dest + 6), (std::vector<uint8_t>{2, 3, 4, 5, 6, 0}));
@@ -47,27 +40,4 @@ TEST(NoCachingFileStreamParser, AnswersOfMinusOneOrMoreThanAskedNeverMoveAPeekOf
         EXPECT_EQ(source.stream.Tell(), 2) << reportsError;
         EXPECT_EQ(source.stream.GetBytes(3, dest), delivered) << reportsError;
     }
-}
-
-TEST(NoCachingFileStreamParser, ClosedStreamIsAnEmptySourceThatNeverCallsTheHost)
-{
-    MemoryReader host({1, 2, 3, 4, 5});
-    host.failOpenOnCall = 2;
-    HostStream<> source(std::move(host));
-    NoCachingFileStreamParser& stream = source.stream;
-    stream.Seek(3, ZOLVDMX_SEEK_SET);
-    source.host.ClearLog();
-    EXPECT_FALSE(stream.Load(source.host.Name()));
-    EXPECT_EQ(source.host.log, (Log{"close h1", "open"}));
-
-    uint8_t dest[8] = {};
-    stream.GetByte();
-    stream.Seek(2, ZOLVDMX_SEEK_SET);
-    stream.SkipForward(0x100000000ull);
-    EXPECT_EQ(stream.Peek(dest, 4), 0);
-    EXPECT_EQ(stream.GetBytes(4, dest), 0);
-    EXPECT_EQ(stream.Tell(), 0);
-    EXPECT_TRUE(stream.IsEnd()); // nothing is left of the old source: a read loop stops at once
-    EXPECT_EQ(stream.RemainingBytes(), 0);
-    EXPECT_EQ(source.host.log, (Log{"close h1", "open"}));
 }
