@@ -224,3 +224,18 @@ TEST(Segment, KeepsEveryInfoButOnlyTheFirstTracksAndScalesTimesByTheFirstInfo)
     EXPECT_EQ(segment.GetRefTime(-3), -624);
     EXPECT_EQ(EBMLSegment(nullptr).GetRefTime(1000), 10000000); // the default scale without Info
 }
+
+TEST(Segment, MasterTrackIsFirstVideoElseFirstAudioElseLastEntry)
+{
+    // Track types, and the index of the entry expected (-1: none).
+    const std::pair<std::vector<uint64_t>, int> cases[] = {{{2, 17, 1}, 2}, {{2, 2}, 0}, {{17, 3}, 1}, {{}, -1}};
+    EXPECT_EQ(EBMLSegment(nullptr).GetMasterTrack(), nullptr); // no Tracks at all
+    for (const auto& [types, master] : cases) {
+        EBMLSegment segment(nullptr);
+        auto& entries = segment.trackLists.emplace_back(std::make_unique<EBMLTrack>())->entries;
+        for (uint64_t type : types) {
+            entries.emplace_back(std::make_unique<EBMLTrackEntry>())->trackType.value = type;
+        }
+        EXPECT_EQ(segment.GetMasterTrack(), master < 0 ? nullptr : entries[static_cast<size_t>(master)].get());
+    }
+}

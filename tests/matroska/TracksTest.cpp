@@ -17,18 +17,10 @@ namespace {
 // was handled. -1: the element is absent; for the algorithm, a ContentCompression without children.
 Bytes Encoding(uint32_t order, int type, int scope, int algorithm = -1)
 {
-    std::vector<Bytes> children{UInt(0x5031, order)};
-    if (type >= 0) {
-        children.push_back(UInt(0x5033, static_cast<uint64_t>(type)));
-    }
-    children.push_back(type == 1        ? Master(0x5035, {UInt(0x47E1, 5), Bin(0x47E2, {0x10, 0x20})})
-                       : algorithm < 0 ? Master(0x5034, {})
-                                       : Master(0x5034, {UInt(0x4254, static_cast<uint64_t>(algorithm)),
-                                                         Bin(0x4255, {0x01, 0x02, 0x03})}));
-    if (scope >= 0) {
-        children.push_back(UInt(0x5032, static_cast<uint64_t>(scope)));
-    }
-    return UnknownSizeElement(0x6240, Cat(children));
+    auto child = [](uint32_t id, int value) { return value < 0 ? Bytes{} : UInt(id, static_cast<uint64_t>(value)); };
+    Bytes body = type == 1 ? Master(0x5035, {UInt(0x47E1, 5), Bin(0x47E2, {0x10, 0x20})})
+                           : Master(0x5034, {child(0x4254, algorithm), algorithm < 0 ? Bytes{} : Bin(0x4255, {1, 2, 3})});
+    return UnknownSizeElement(0x6240, Cat({UInt(0x5031, order), child(0x5033, type), body, child(0x5032, scope)}));
 }
 
 } // namespace

@@ -41,3 +41,24 @@ TEST(NoCachingFileStreamParser, AnswersOfMinusOneOrMoreThanAskedNeverMoveAPeekOf
         EXPECT_EQ(source.stream.GetBytes(3, dest), delivered) << reportsError;
     }
 }
+
+TEST(NoCachingFileStreamParser, ClosedStreamIsAnEmptySourceThatNeverCallsTheHost)
+{
+    MemoryReader host({1, 2, 3, 4, 5});
+    host.failOpenOnCall = 2;
+    HostStream<> source(std::move(host));
+    NoCachingFileStreamParser& stream = source.stream;
+    stream.Seek(3, ZOLVDMX_SEEK_SET);
+    source.host.ClearLog();
+    EXPECT_FALSE(stream.Load(source.host.Name())); // closes, then the reopen fails
+    uint8_t dest[8] = {};
+    stream.GetByte();
+    stream.Seek(2, ZOLVDMX_SEEK_SET);
+    stream.SkipForward(0x100000000ull);
+    EXPECT_EQ(stream.Peek(dest, 4), 0);
+    EXPECT_EQ(stream.GetBytes(4, dest), 0);
+    EXPECT_EQ(stream.Tell(), 0);
+    EXPECT_TRUE(stream.IsEnd()); // nothing is left of the old source: a read loop stops at once
+    EXPECT_EQ(stream.RemainingBytes(), 0);
+    EXPECT_EQ(source.host.log, (Log{"close h1", "open"}));
+}

@@ -147,3 +147,30 @@ TEST(ReadAheadStreamParser, ReadAtServesFromTheWindowOrStraightFromTheHostAndNev
     EXPECT_EQ(stream.ReadAt(-1, 10, dest.data()), 0);
     EXPECT_TRUE(host.log.empty());
 }
+
+TEST(ReadAheadStreamParser, StreamsSharingWindowsReadEachRegionOnceAndReplaceTheLeastRecentlyUsed)
+{
+    MemoryReader host(Pattern(6 * kWindow));
+    _ZOLVDMX_READER_CALLBACK_T callbacks = host.Callbacks();
+    WindowCache shared(2, kWindow);
+    bool opened = false;
+    ReadAheadStreamParser first(host.Name(), opened, &callbacks, &shared);
+    ReadAheadStreamParser second(host.Name(), opened, &callbacks, &shared);
+    std::vector<uint8_t> a(100), b(100);
+    first.ReadAt(kWindow + 10, 100, a.data());
+    host.ClearLog();
+    EXPECT_EQ(second.ReadAt(kWindow + 10, 100, b.data()), 100);
+    second.Seek(kWindow + 500, ZOLVDMX_SEEK_SET);
+    EXPECT_EQ(second.GetByte(), host.bytes[kWindow + 500]);
+    EXPECT_TRUE(host.log.empty());
+    EXPECT_EQ(a, b);
+    second.ReadAt(3 * kWindow, 10, b.data());
+    first.ReadAt(kWindow + 20, 10, a.data()); // the first region, now the more recent
+    second.ReadAt(5 * kWindow, 10, b.data()); // replaces the third region's window
+    host.ClearLog();
+    first.ReadAt(kWindow + 30, 10, a.data());
+    EXPECT_TRUE(host.log.empty());
+    second.ReadAt(3 * kWindow + 5, 10, b.data());
+    EXPECT_EQ(host.log, (Log{"seek h2 196608 0", "read h2 65536"}));
+    EXPECT_EQ(b[0], host.bytes[3 * kWindow + 5]);
+}
