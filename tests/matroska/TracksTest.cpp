@@ -12,9 +12,8 @@ using namespace ebml;
 
 namespace {
 
-// A ContentEncoding (62 40) of unknown size: order (50 31), type (50 33), a ContentEncryption (50 35) or
-// ContentCompression (50 34, settings 01 02 03), then the scope (50 32), read only if every child before
-// was handled. -1: the element is absent; for the algorithm, a ContentCompression without children.
+// A ContentEncoding (62 40) of unknown size: order, type, a ContentEncryption or ContentCompression (settings
+// 01 02 03), then the scope, read only if every child before was handled. -1: absent (algorithm: no children).
 Bytes Encoding(uint32_t order, int type, int scope, int algorithm = -1)
 {
     auto child = [](uint32_t id, int value) { return value < 0 ? Bytes{} : UInt(id, static_cast<uint64_t>(value)); };
