@@ -1,11 +1,8 @@
-// Value elements: integers of any payload width, binary payloads and strings,
-// each reading exactly its payload.
+// Value elements (integers of any width, binary payloads, strings), each reading exactly its payload.
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <cstring>
-#include <string>
-#include <vector>
+#include <tuple>
 
 #include "EbmlWriter.h"
 #include "TestStreams.h"
@@ -13,8 +10,7 @@
 
 namespace {
 
-// Parses `payload` into `value` from a stream holding the payload and then a
-// marker byte 5A; true when the parse consumed exactly the payload.
+// Parses `payload` followed by a marker byte 5A; true when exactly the payload was consumed.
 bool ParseExactly(EBMLDataType& value, const Bytes& payload, uint32_t status = ZOLVDMX_OK)
 {
     CBitStreamParser stream = MemoryStream(ebml::Cat({payload, {0x5A}}));
@@ -22,21 +18,14 @@ bool ParseExactly(EBMLDataType& value, const Bytes& payload, uint32_t status = Z
     return stream.GetByte() == 0x5A;
 }
 
-Bytes Text(const std::string& text)
-{
-    return Bytes(text.begin(), text.end());
-}
+Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
 } // namespace
 
 TEST(EBMLUnsignedLong, IntegersOfAnyWidthAreBigEndianAndDatesSignExtend)
 {
-    struct Case {
-        Bytes payload;
-        uint64_t unsignedValue;
-        int64_t signedValue;
-    };
-    const Case cases[] = {
+    // Payload, then its value as an unsigned and as a signed integer.
+    const std::tuple<Bytes, uint64_t, int64_t> cases[] = {
         {{}, 0, 0},
         {{0xFF}, 0xFF, -1},
         {{0x00, 0xFF}, 0xFF, 255},
@@ -45,14 +34,14 @@ TEST(EBMLUnsignedLong, IntegersOfAnyWidthAreBigEndianAndDatesSignExtend)
         // Longer than 8 bytes: the last eight are the value.
         {{0x12, 0x34, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFE}, 0xFFFFFFFFFFFFFEull, 0xFFFFFFFFFFFFFEll},
     };
-    for (const Case& c : cases) {
-        EBMLUnsignedLong unsignedValue(7);
-        EXPECT_TRUE(ParseExactly(unsignedValue, c.payload)) << c.payload.size();
-        EXPECT_EQ(unsignedValue.value, c.unsignedValue) << c.payload.size();
+    for (const auto& [payload, unsignedValue, signedValue] : cases) {
+        EBMLUnsignedLong number(7);
+        EXPECT_TRUE(ParseExactly(number, payload)) << payload.size();
+        EXPECT_EQ(number.value, unsignedValue) << payload.size();
         EBMLDate date; // a signed integer
         date.value = 99;
-        EXPECT_TRUE(ParseExactly(date, c.payload)) << c.payload.size();
-        EXPECT_EQ(date.value, c.signedValue) << c.payload.size();
+        EXPECT_TRUE(ParseExactly(date, payload)) << payload.size();
+        EXPECT_EQ(date.value, signedValue) << payload.size();
     }
 }
 
@@ -65,21 +54,13 @@ TEST(EBMLString, TextIsTerminatedAndOnlyTheLatestTextIsSearched)
     EXPECT_EQ(std::memcmp(codec.GetData(), "A_AAC\0", 6), 0);
     EXPECT_TRUE(codec == "A_AAC");
     EXPECT_FALSE(codec == "A_AA");
-    EXPECT_EQ(codec[5], 255); // the old text's tail is still in the buffer, out of reach
-    struct Case {
-        const char* text;
-        int32_t position;
-    };
-    for (const Case& c : {Case{"AAC", 2}, Case{"", 0}, Case{"C", 4}, Case{"A_AAC/MPEG4", -1}, Case{"AVC", -1}}) {
-        EXPECT_EQ(codec.Find(c.text), c.position) << c.text;
+    EXPECT_EQ(codec[5], 255); // past the text: never the old text's tail
+    for (const auto& [text, at] : {std::pair{"AAC", 2}, {"", 0}, {"C", 4}, {"A_AAC/MPEG4", -1}, {"AVC", -1}}) {
+        EXPECT_EQ(codec.Find(text), at) << text;
     }
-
-    // UTF-8 text runs to the first zero byte, or to the end of the payload.
-    for (const auto& [payload, length] : {std::pair{std::string("abc\0xyz", 7), 3}, {"caf\xC3\xA9", 5}}) {
-        EBMLUTF8 title;
-        EXPECT_TRUE(ParseExactly(title, Text(payload)));
-        EXPECT_EQ(title.GetLength(), length) << payload;
-    }
+    EBMLUTF8 title; // text runs to the first zero byte
+    EXPECT_TRUE(ParseExactly(title, Text(std::string("abc\0xyz", 7))));
+    EXPECT_EQ(title.GetLength(), 3);
 }
 
 TEST(EBMLBinary, EmptyPayloadsAreRefusedAndPayloadsLargerThanTheSourceSkippedWithoutAllocating)
@@ -90,23 +71,20 @@ TEST(EBMLBinary, EmptyPayloadsAreRefusedAndPayloadsLargerThanTheSourceSkippedWit
     EXPECT_EQ(blob.GetLength(), 3);
     EXPECT_EQ(std::memcmp(blob.GetData(), "abc", 3), 0);
 
-    struct Case {
-        int64_t size;
-        uint32_t status;
-    };
     // Source: 4 payload bytes then a marker, 5 bytes in all.
-    for (const Case& c : {Case{5, ZOLVDMX_OK}, Case{6, ZOLVDMX_E_FAIL}, Case{INT64_MAX, ZOLVDMX_E_FAIL}}) {
+    const std::pair<int64_t, uint32_t> sizes[] = {{5, ZOLVDMX_OK}, {6, ZOLVDMX_E_FAIL}, {INT64_MAX, ZOLVDMX_E_FAIL}};
+    for (const auto& [size, status] : sizes) {
         CBitStreamParser stream = MemoryStream({1, 2, 3, 4, 0x5A});
         EBMLBinary fresh;
-        EXPECT_EQ(fresh.Parse(&stream, c.size), c.status) << c.size;
-        EXPECT_TRUE(stream.IsEnd()) << c.size;
-        EXPECT_EQ(fresh.GetLength(), c.status == ZOLVDMX_OK ? 5 : 0) << c.size;
-        EXPECT_EQ(fresh.GetData() != nullptr, c.status == ZOLVDMX_OK) << c.size;
+        EXPECT_EQ(fresh.Parse(&stream, size), status) << size;
+        EXPECT_TRUE(stream.IsEnd()) << size;
+        EXPECT_EQ(fresh.GetLength(), status == ZOLVDMX_OK ? 5 : 0) << size;
+        EXPECT_EQ(fresh.GetData() != nullptr, status == ZOLVDMX_OK) << size;
     }
 
     // Over the host the skip is one forward seek of the whole size.
     HostStream<> source({1, 2, 3});
     source.host.ClearLog();
     EXPECT_EQ(blob.Parse(&source.stream, 0x10000000000ll), ZOLVDMX_E_FAIL);
-    EXPECT_EQ(source.host.log, (std::vector<std::string>{"tell h1", "seek h1 1099511627776 1"}));
+    EXPECT_EQ(source.host.log, (Log{"tell h1", "seek h1 1099511627776 1"}));
 }

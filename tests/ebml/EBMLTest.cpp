@@ -1,9 +1,7 @@
-// The element header codec: IDs in held form (first file byte lowest), sizes
-// with the unknown-size rule, and variable-length integers in memory.
+// The element header codec: IDs in held form (first file byte lowest), sizes, variable-length integers.
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <vector>
+#include <tuple>
 
 #include "EbmlWriter.h"
 #include "TestStreams.h"
@@ -12,16 +10,9 @@
 
 TEST(ElementHeader, DecodesIdsOfOneToFourBytesAndSizesOfOneToEightWithTheUnknownSizeRule)
 {
-    struct Case {
-        Bytes bytes;
-        uint32_t status;
-        uint32_t id;
-        uint64_t size;
-        bool unknown;
-        int64_t consumed;
-    };
     const Bytes tail(10, 0x00); // what an unknown size runs to
-    const Case cases[] = {
+    // Bytes, status, held ID, size, whether unknown, bytes consumed.
+    const std::tuple<Bytes, uint32_t, uint32_t, uint64_t, bool, int64_t> cases[] = {
         {{0x1A, 0x45, 0xDF, 0xA3, 0x9F}, 0, 0xA3DF451A, 31, false, 5},
         {ebml::Cat({{0xEC, 0xFF}, tail}), 0, 0xEC, 10, true, 2},
         {{0xA3, 0x40, 0x7F}, 0, 0xA3, 127, false, 3}, // 127 in two bytes: not all ones
@@ -38,40 +29,35 @@ TEST(ElementHeader, DecodesIdsOfOneToFourBytesAndSizesOfOneToEightWithTheUnknown
         {{0x08, 0x45, 0xDF, 0xA3, 0x9F, 0x81}, ZOLVDMX_E_FAIL, 0, 0, false, 1}, // a five-byte ID
         {{0xA3, 0x00, 0x81}, ZOLVDMX_E_FAIL, 0, 0, false, 2},                    // a nine-byte size
     };
-    for (const Case& c : cases) {
-        CBitStreamParser stream = MemoryStream(c.bytes);
-        uint32_t id = 0;
-        uint64_t size = 77;
-        bool unknown = !c.unknown;
-        EXPECT_EQ(EBML::ReadElementHeader(&stream, id, size, unknown), c.status) << std::hex << c.id;
-        if (c.status == ZOLVDMX_OK) {
-            EXPECT_EQ(id, c.id);
-            EXPECT_EQ(unknown, c.unknown) << std::hex << c.id;
+    for (const auto& [bytes, status, id, size, unknown, consumed] : cases) {
+        CBitStreamParser stream = MemoryStream(bytes);
+        uint32_t gotId = 0;
+        uint64_t gotSize = 77;
+        bool gotUnknown = !unknown;
+        EXPECT_EQ(EBML::ReadElementHeader(&stream, gotId, gotSize, gotUnknown), status) << std::hex << id;
+        if (status == ZOLVDMX_OK) {
+            EXPECT_EQ(gotId, id);
+            EXPECT_EQ(gotUnknown, unknown) << std::hex << id;
         }
-        EXPECT_EQ(size, c.size) << std::hex << c.id;
-        EXPECT_EQ(stream.Tell(), c.consumed) << std::hex << c.id;
+        EXPECT_EQ(gotSize, size) << std::hex << id;
+        EXPECT_EQ(stream.Tell(), consumed) << std::hex << id;
     }
 }
 
 TEST(PeekID, GivesTheHeldIdAndItsLengthWithoutMovingAndReadsAShortIdAtTheEndOfAHostSource)
 {
-    struct Case {
-        Bytes bytes;
-        uint32_t id;
-        uint32_t length;
-    };
-    const Case cases[] = {
+    const std::tuple<Bytes, uint32_t, uint32_t> cases[] = { // bytes, held ID, its length
         {{0x1A, 0x45, 0xDF, 0xA3, 0x9F}, 0xA3DF451A, 4},
         {{0x4D, 0xBB, 0x8B, 0x53}, 0xBB4D, 2},
         {{0x08, 0x45, 0xDF, 0xA3, 0x9F}, kIdInvalid, 0}, // a five-byte ID
         {{0xEC, 0x80, 0x00}, kIdInvalid, 0}, // the in-memory stream peeks only whole counts
     };
-    for (const Case& c : cases) {
-        CBitStreamParser stream = MemoryStream(c.bytes);
+    for (const auto& [bytes, id, idLength] : cases) {
+        CBitStreamParser stream = MemoryStream(bytes);
         uint32_t length = 0;
-        EXPECT_EQ(EBML::PeekID(&stream, length), c.id) << std::hex << c.id;
-        EXPECT_EQ(length, c.length) << std::hex << c.id;
-        EXPECT_EQ(stream.Tell(), 0) << std::hex << c.id;
+        EXPECT_EQ(EBML::PeekID(&stream, length), id) << std::hex << id;
+        EXPECT_EQ(length, idLength) << std::hex << id;
+        EXPECT_EQ(stream.Tell(), 0) << std::hex << id;
     }
     // A small last element over the host: its ID is read if it is all there.
     HostStream<ReadAheadStreamParser> smallLast({0xEC, 0x80, 0x00});
@@ -86,13 +72,8 @@ TEST(EbmlVint, DecodesWithinTheRemainderAndSignedOnesSubtractTheBiasOfTheirLengt
 {
     constexpr uint64_t kUntouched = 0xDEADBEEFDEADBEEFull;
     constexpr int64_t kSignedUntouched = -777;
-    struct Case {
-        Bytes bytes; // exactly the remainder, so that an over-read is caught
-        int32_t length;
-        uint64_t value;
-        int64_t signedValue;
-    };
-    const Case cases[] = {
+    // Bytes (exactly the remainder, so that an over-read is caught), length, unsigned and signed values.
+    const std::tuple<Bytes, int32_t, uint64_t, int64_t> cases[] = {
         {{0x80}, 1, 0, -63},
         {{0x60, 0x00}, 2, 0x2000, 1},
         {{0x20, 0x00, 0x00}, 3, 0, -1048575},
@@ -103,13 +84,13 @@ TEST(EbmlVint, DecodesWithinTheRemainderAndSignedOnesSubtractTheBiasOfTheirLengt
         {{0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01}, 7, kUntouched, kSignedUntouched}, // needs eight
         {{}, 0, kUntouched, kSignedUntouched},
     };
-    for (const Case& c : cases) {
-        const int32_t remaining = static_cast<int32_t>(c.bytes.size());
+    for (const auto& [bytes, length, unsignedValue, signedValue] : cases) {
+        const int32_t remaining = static_cast<int32_t>(bytes.size());
         uint64_t value = kUntouched;
-        EXPECT_EQ(EBML::GetEBMLUnsigned(value, c.bytes.data(), remaining), c.length) << remaining;
-        EXPECT_EQ(value, c.value) << remaining;
-        int64_t signedValue = kSignedUntouched;
-        EXPECT_EQ(EBML::GetEBMLSigned(signedValue, c.bytes.data(), remaining), c.length) << remaining;
-        EXPECT_EQ(signedValue, c.signedValue) << remaining;
+        EXPECT_EQ(EBML::GetEBMLUnsigned(value, bytes.data(), remaining), length) << remaining;
+        EXPECT_EQ(value, unsignedValue) << remaining;
+        int64_t signedResult = kSignedUntouched;
+        EXPECT_EQ(EBML::GetEBMLSigned(signedResult, bytes.data(), remaining), length) << remaining;
+        EXPECT_EQ(signedResult, signedValue) << remaining;
     }
 }

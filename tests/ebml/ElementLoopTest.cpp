@@ -1,9 +1,7 @@
-// The shared master-element loop (which children it reads, skips, or leaves
-// for the enclosing element) and the payload readers its handlers use.
+// The shared child loop (which children it reads, skips, or leaves to the parent) and the payload readers.
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <vector>
+#include <tuple>
 
 #include "EbmlWriter.h"
 #include "TestStreams.h"
@@ -41,13 +39,8 @@ TEST(ChildLoop, UnhandledChildrenAreSkippedOnlyInsideAKnownParentSize)
     const Bytes one = UInt(kHandled, 1); // D7 81 01
     const Bytes two = UInt(kHandled, 2);
     const Bytes other = Str(kOther, "xy"); // 53 6E 82 'x' 'y'
-    struct Case {
-        const char* what;
-        Bytes file;
-        std::vector<uint32_t> values;
-        int64_t stop; // where the loop leaves the stream
-    };
-    const Case cases[] = {
+    // What, the bytes, the values read, where the loop leaves the stream.
+    const std::tuple<const char*, Bytes, std::vector<uint32_t>, int64_t> cases[] = {
         {"unhandled child inside the declared size: skipped", Cat({Master(kParent, {one, other, two}), other}),
          {1, 2}, 2 + 3 + 5 + 3},
         {"unhandled child ending at the declared end: skipped; handled ones after the end: read",
@@ -70,40 +63,36 @@ TEST(ChildLoop, UnhandledChildrenAreSkippedOnlyInsideAKnownParentSize)
         {"a handled child its handler leaves unread: skipped",
          Cat({Master(kParent, {UInt(kHandledUnread, 9), one}), other}), {1}, 2 + 3 + 3},
     };
-    for (const Case& c : cases) {
-        CBitStreamParser stream = MemoryStream(c.file);
+    for (const auto& [what, file, values, stop] : cases) {
+        CBitStreamParser stream = MemoryStream(file);
         Probe parent;
         ElementBody(&stream, EBML::PeekID(&stream)).ParseChild(parent);
-        EXPECT_EQ(parent.values, c.values) << c.what;
-        EXPECT_EQ(stream.Tell(), c.stop) << c.what;
+        EXPECT_EQ(parent.values, values) << what;
+        EXPECT_EQ(stream.Tell(), stop) << what;
     }
 }
 
 TEST(ElementBody, NumbersKeepTheirLowBitsAndConsumeExactlyTheirPayload)
 {
-    struct Case {
-        Bytes payload;
-        uint64_t integer; // ReadUInt32 keeps its low 32 bits
-        double number;
-    };
-    const Case cases[] = {
+    // Payload, its integer (ReadUInt32 keeps the low 32 bits) and its float.
+    const std::tuple<Bytes, uint64_t, double> cases[] = {
         {{0x3F, 0xC0, 0x00, 0x00}, 0x3FC00000, 1.5},
         {{0x40, 0x09, 0x21, 0xFB, 0x54, 0x44, 0x2D, 0x18}, 0x400921FB54442D18, 3.141592653589793},
         {{0x3F, 0xC0}, 0x3FC0, 0.0}, // a float neither single nor double
         // Beyond the 1024-byte scratch area integers are read through: the last bytes count.
         {Cat({Filler(1022, 0xEE), {1, 2, 3, 4, 5}}), 0xEEEEEE0102030405, 0.0},
     };
-    for (const Case& c : cases) {
-        const Bytes element = Element(kHandled, c.payload);
+    for (const auto& [payload, integer, number] : cases) {
+        const Bytes element = Element(kHandled, payload);
         for (int reader = 0; reader < 3; ++reader) {
             CBitStreamParser stream = MemoryStream(Cat({element, Filler(4)}));
             ElementBody body(&stream, EBML::PeekID(&stream));
             switch (reader) {
-            case 0: EXPECT_EQ(body.ReadUInt64(), c.integer); break;
-            case 1: EXPECT_EQ(body.ReadUInt32(), static_cast<uint32_t>(c.integer)); break;
-            default: EXPECT_EQ(body.ReadFloat(), c.number); break;
+            case 0: EXPECT_EQ(body.ReadUInt64(), integer); break;
+            case 1: EXPECT_EQ(body.ReadUInt32(), static_cast<uint32_t>(integer)); break;
+            default: EXPECT_EQ(body.ReadFloat(), number); break;
             }
-            EXPECT_EQ(stream.Tell(), static_cast<int64_t>(element.size())) << c.payload.size() << " " << reader;
+            EXPECT_EQ(stream.Tell(), static_cast<int64_t>(element.size())) << payload.size() << " " << reader;
         }
     }
 }

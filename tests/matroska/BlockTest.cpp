@@ -1,5 +1,4 @@
-// Block headers and the three lacing schemes, on exact-size payloads so
-// that any read past the payload is caught by the address sanitizer.
+// Block headers and the three lacing schemes, on exact-size payloads: the sanitizer catches any over-read.
 #include <gtest/gtest.h>
 
 #include <tuple>
@@ -7,15 +6,7 @@
 #include "EbmlWriter.h"
 #include "matroska/EBMLBlock.h"
 
-namespace {
-
-Bytes Then(Bytes head, size_t filler)
-{
-    head.insert(head.end(), filler, 0x5A);
-    return head;
-}
-
-} // namespace
+static Bytes Then(const Bytes& head, size_t filler) { return ebml::Cat({head, ebml::Filler(filler, 0x5A)}); }
 
 TEST(BlockHeader, ListingDecodesTheHeaderAndSkipsThePayload)
 {
@@ -51,13 +42,8 @@ TEST(BlockLacing, FramesAreTheWholeOnesTheLaceHeaderDescribes)
     using Split = EBMLBlock::Split;
     // Xiph, two frames: 600 bytes (sizes 255 255 90), then the rest (5).
     const Bytes xiph600 = Then({0x81, 0x00, 0x00, 0x02, 0x01, 0xFF, 0xFF, 0x5A}, 605);
-    const struct {
-        const char* what;
-        Bytes payload;
-        uint32_t atHand; // bytes of it given; 0: all
-        Split split;
-        std::vector<int32_t> frames;
-    } cases[] = {
+    // What, payload, bytes of it at hand (0: all), result, frame sizes.
+    const std::tuple<const char*, Bytes, uint32_t, Split, std::vector<int32_t>> cases[] = {
         // Xiph (flags 02): count 2, sizes 255+0 and 10, the rest (5) to the last.
         {"xiph", Then({0x81, 0x00, 0x00, 0x02, 0x02, 0xFF, 0x00, 0x0A}, 255 + 10 + 5), 0, Split::Done, {255, 10, 5}},
         // Fixed-size (flags 04): three frames over 10 bytes; the byte left over is in none.
@@ -89,16 +75,15 @@ TEST(BlockLacing, FramesAreTheWholeOnesTheLaceHeaderDescribes)
         {"zero size byte", Then({0x81, 0x00, 0x00, 0x06, 0x01, 0x00}, 9), 6, Split::Damaged, {}},
     };
     EBMLBlock block; // one for all: each split replaces what the last one left
-    for (const auto& c : cases) {
-        uint32_t atHand = c.atHand != 0 ? c.atHand : static_cast<uint32_t>(c.payload.size());
-        std::unique_ptr<uint8_t[]> head(new uint8_t[atHand]);
-        std::copy_n(c.payload.begin(), atHand, head.get());
-        EXPECT_EQ(block.SplitLaces(head.get(), atHand, c.payload.size()), c.split) << c.what;
+    for (const auto& [what, payload, given, split, frames] : cases) {
+        const uint32_t atHand = given != 0 ? given : static_cast<uint32_t>(payload.size());
+        const Bytes head(payload.begin(), payload.begin() + atHand); // exactly the bytes at hand
+        EXPECT_EQ(block.SplitLaces(head.data(), atHand, payload.size()), split) << what;
         std::vector<int32_t> sizes;
         for (; block.HasFrames(); block.PopSample()) {
             sizes.push_back(block.FrontFrame().size);
         }
-        EXPECT_EQ(sizes, c.frames) << c.what;
-        EXPECT_EQ(block.frameCount, static_cast<int32_t>(c.frames.size())) << c.what;
+        EXPECT_EQ(sizes, frames) << what;
+        EXPECT_EQ(block.frameCount, static_cast<int32_t>(frames.size())) << what;
     }
 }

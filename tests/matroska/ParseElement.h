@@ -1,15 +1,11 @@
-// Runs an element class over bytes that start with the element's own header,
-// the way its parent does: the header is read, the payload's position and
-// declared size recorded, then the class parses its children.
+// Runs an element class over bytes that start with its own header, as its parent does; four zero
+// bytes follow, since a peek needs four bytes and zero bytes are no ID. Returns where the parse ended.
 #ifndef MKV_TESTS_MATROSKA_PARSEELEMENT_H
 #define MKV_TESTS_MATROSKA_PARSEELEMENT_H
 
 #include "EbmlWriter.h"
 #include "ebml/ElementLoop.h"
 
-// Four zero bytes follow, as a file goes on after an element: the peek needs
-// four bytes to see even a one-byte ID, and zero bytes are no ID, so they end
-// every loop. Returns the stream position where the parse ended.
 inline int64_t ParseElement(const Bytes& bytes, EBML& element)
 {
     Bytes source = ebml::Cat({bytes, ebml::Filler(4)});

@@ -1,19 +1,15 @@
-// The windowed stream against the uncached one over the same bytes, and the
-// host calls it saves: what is in the window costs none.
+// The windowed stream against the uncached one over the same bytes, and the host calls it saves.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <random>
-#include <string>
-#include <vector>
+#include <tuple>
 
 #include "TestStreams.h"
 #include "stream/ReadAheadStreamParser.h"
 
 namespace {
 
-using Log = std::vector<std::string>;
 using Windowed = HostStream<ReadAheadStreamParser>;
 constexpr int32_t kWindow = ReadAheadStreamParser::kWindowSize;
 
@@ -27,9 +23,8 @@ std::vector<uint8_t> Pattern(size_t size)
     return bytes;
 }
 
-// Mostly what parsers do (headers, peeks, short hops, small payloads), with
-// some large reads, far jumps, moves past either end and odd counts.
-// `fromEnd`: whether seeks from the end are drawn.
+// Mostly what parsers do (headers, peeks, short hops, small payloads), with some large reads, far
+// jumps, moves past either end and odd counts. `fromEnd`: whether seeks from the end are drawn.
 std::vector<Op> RandomOps(uint32_t seed, size_t count, int64_t size, bool fromEnd)
 {
     std::mt19937 random(seed);
@@ -60,35 +55,30 @@ std::vector<Op> RandomOps(uint32_t seed, size_t count, int64_t size, bool fromEn
 
 TEST(ReadAheadStreamParser, AnswersEveryOperationAsTheUncachedStreamDoes)
 {
-    struct Case {
-        int32_t maxReadSize; // per host call; -1: all that was asked
-        int64_t lengthError; // the host's length is off by this much
-        uint32_t seed;
-    };
-    // The last two lengths are far out of range, as a broken host may report.
-    const Case cases[] = {{1, 0, 1},      {3, 0, 2},        {4096, 0, 3},       {-1, 0, 4},
-                          {-1, -1000, 5}, {4096, 1000, 6}, {-1, INT64_MIN, 7}, {-1, INT64_MAX / 2, 8}};
+    // Bytes per host read (-1: all that was asked) and how far the host's length is off; the last two
+    // lengths are far out of range, as a broken host may report.
+    const std::pair<int32_t, int64_t> hosts[] = {{1, 0},      {3, 0},       {4096, 0},       {-1, 0},
+                                                 {-1, -1000}, {4096, 1000}, {-1, INT64_MIN}, {-1, INT64_MAX / 2}};
     const std::vector<uint8_t> bytes = Pattern(3 * kWindow + 1234);
-    for (const Case& c : cases) {
-        SCOPED_TRACE("reads of " + std::to_string(c.maxReadSize) + ", length off by " +
-                     std::to_string(c.lengthError));
-        auto host = [&] {
+    uint32_t seed = 0;
+    for (const auto& [maxReadSize, lengthError] : hosts) {
+        SCOPED_TRACE("reads of " + std::to_string(maxReadSize) + ", length off by " + std::to_string(lengthError));
+        auto host = [&bytes, read = maxReadSize, error = lengthError] {
             MemoryReader reader(bytes);
             reader.logging = false;
-            reader.maxReadSize = c.maxReadSize;
-            reader.lengthError = c.lengthError;
+            reader.maxReadSize = read;
+            reader.lengthError = error;
             return reader;
         };
         HostStream<> reference(host());
         Windowed windowed(host());
         ASSERT_TRUE(reference.opened && windowed.opened);
-
-        // A seek from the end counts from the reported length here, from the
-        // host's own end there: drawn only when the two agree.
-        const std::vector<Op> ops = RandomOps(c.seed, 1500, static_cast<int64_t>(bytes.size()), c.lengthError == 0);
+        // A seek from the end counts from the reported length here, from the host's own end there:
+        // drawn only when the two agree.
+        const std::vector<Op> ops = RandomOps(++seed, 1500, static_cast<int64_t>(bytes.size()), lengthError == 0);
         for (size_t i = 0; i < ops.size(); ++i) {
-            SCOPED_TRACE("operation " + std::to_string(i) + " (kind " + std::to_string(ops[i].kind) + ", " +
-                         std::to_string(ops[i].a) + ", " + std::to_string(ops[i].b) + ")");
+            SCOPED_TRACE(testing::Message() << "operation " << i << ": " << ops[i].kind << ", " << ops[i].a << ", "
+                                            << ops[i].b);
             const Outcome got = Apply(windowed.stream, ops[i]);
             const Outcome expected = Apply(reference.stream, ops[i]);
             ASSERT_EQ(got.result, expected.result);
@@ -103,12 +93,10 @@ TEST(ReadAheadStreamParser, WhatTheWindowHoldsCostsNoHostCall)
 {
     Windowed source(Pattern(2 * kWindow + 5000));
     source.host.ClearLog();
-    struct Step {
-        Op op;
-        Log log;
-    };
-    const Step steps[] = {
-        {{Op::GetByte, 0, 0}, {"read h1 65536"}}, // fills the window; the host is already at 0
+    source.host.failReadOnCall = 1;
+    const std::pair<Op, Log> steps[] = {
+        {{Op::GetByte, 0, 0}, {"read h1 65536"}}, // fails: the host's position is no longer known...
+        {{Op::GetByte, 0, 0}, {"seek h1 0 0", "read h1 65536"}}, // ...so the refill seeks first
         {{Op::Peek, 0, 4}, {}},
         {{Op::DecodeBits, 0, 16}, {}},
         {{Op::Seek, 60000, ZOLVDMX_SEEK_SET}, {}},
@@ -116,8 +104,7 @@ TEST(ReadAheadStreamParser, WhatTheWindowHoldsCostsNoHostCall)
         {{Op::GetBytes, 0, 16}, {}},
         {{Op::IsEnd, 0, 0}, {}},
         {{Op::Seek, kWindow - 2, ZOLVDMX_SEEK_SET}, {}},
-        // Across the window's end: the window restarts at the 4 KiB boundary
-        // before the position, so the bytes peeked are then read from it.
+        // Across the window's end: the window restarts at the 4 KiB boundary before the position.
         {{Op::Peek, 0, 4}, {"seek h1 61440 0", "read h1 65536"}},
         // Running off the window: from where the host already is, up to the reported length.
         {{Op::GetBytes, 0, kWindow}, {"read h1 9096"}},
@@ -127,8 +114,8 @@ TEST(ReadAheadStreamParser, WhatTheWindowHoldsCostsNoHostCall)
         {{Op::GetByte, 0, 0}, {}}, // ...leaving the window as it was
     };
     for (size_t i = 0; i < std::size(steps); ++i) {
-        Apply(source.stream, steps[i].op);
-        EXPECT_EQ(source.host.log, steps[i].log) << "step " << i;
+        Apply(source.stream, steps[i].first);
+        EXPECT_EQ(source.host.log, steps[i].second) << "step " << i;
         source.host.ClearLog();
     }
 }
@@ -142,13 +129,7 @@ TEST(ReadAheadStreamParser, ReadAtServesFromTheWindowOrStraightFromTheHostAndNev
     stream.GetByte();
     stream.Seek(7, ZOLVDMX_SEEK_SET);
     host.ClearLog();
-    struct Case {
-        int64_t position;
-        int32_t count;
-        int32_t delivered;
-        Log log;
-    };
-    const Case cases[] = {
+    const std::tuple<int64_t, int32_t, int32_t, Log> cases[] = { // position, count, bytes delivered, host calls
         {100, 30000, 30000, {}}, // inside the window
         // Small and outside: the window is refilled there, from a 4 KiB boundary.
         {100000, 100, 100, {"seek h1 98304 0", "read h1 65536"}},
@@ -156,27 +137,15 @@ TEST(ReadAheadStreamParser, ReadAtServesFromTheWindowOrStraightFromTheHostAndNev
         {160000, 10000, 10000, {"seek h1 163840 0", "read h1 6160"}}, // starting in the window: only the rest
         {3 * kWindow - 5000, 9000, 5000, {"seek h1 191608 0", "read h1 9000", "read h1 4000"}}, // past the end
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(stream.ReadAt(c.position, c.count, dest.data()), c.delivered) << c.position;
-        EXPECT_TRUE(std::equal(dest.begin(), dest.begin() + c.delivered, host.bytes.begin() + c.position));
-        EXPECT_EQ(host.log, c.log) << c.position;
-        EXPECT_EQ(stream.Tell(), 7) << c.position;
+    for (const auto& [position, count, delivered, log] : cases) {
+        EXPECT_EQ(stream.ReadAt(position, count, dest.data()), delivered) << position;
+        EXPECT_TRUE(std::equal(dest.begin(), dest.begin() + delivered, host.bytes.begin() + position));
+        EXPECT_EQ(host.log, log) << position;
+        EXPECT_EQ(stream.Tell(), 7) << position;
         host.ClearLog();
     }
     EXPECT_EQ(stream.ReadAt(-1, 10, dest.data()), 0);
     EXPECT_TRUE(host.log.empty());
-}
-
-TEST(ReadAheadStreamParser, AfterAHostFaultTheNextReadSeeksAndGetsTheRightBytes)
-{
-    Windowed source(Pattern(kWindow + 100));
-    source.host.failReadOnCall = 1;
-    source.host.ClearLog();
-    uint8_t dest[4] = {};
-    EXPECT_EQ(source.stream.GetBytes(4, dest), 0);
-    EXPECT_EQ(source.stream.GetBytes(4, dest), 4);
-    EXPECT_EQ(dest[3], source.host.bytes[3]);
-    EXPECT_EQ(source.host.log, (Log{"read h1 65536", "seek h1 0 0", "read h1 65536"}));
 }
 
 TEST(ReadAheadStreamParser, StreamsSharingWindowsReadEachRegionOnceAndReplaceTheLeastRecentlyUsed)
@@ -187,8 +156,7 @@ TEST(ReadAheadStreamParser, StreamsSharingWindowsReadEachRegionOnceAndReplaceThe
     bool opened = false;
     ReadAheadStreamParser first(host.Name(), opened, &callbacks, &shared);
     ReadAheadStreamParser second(host.Name(), opened, &callbacks, &shared);
-    std::vector<uint8_t> a(100);
-    std::vector<uint8_t> b(100);
+    std::vector<uint8_t> a(100), b(100);
     first.ReadAt(kWindow + 10, 100, a.data());
     host.ClearLog();
     EXPECT_EQ(second.ReadAt(kWindow + 10, 100, b.data()), 100);
@@ -196,7 +164,6 @@ TEST(ReadAheadStreamParser, StreamsSharingWindowsReadEachRegionOnceAndReplaceThe
     EXPECT_EQ(second.GetByte(), host.bytes[kWindow + 500]);
     EXPECT_TRUE(host.log.empty());
     EXPECT_EQ(a, b);
-
     second.ReadAt(3 * kWindow, 10, b.data());
     first.ReadAt(kWindow + 20, 10, a.data()); // the first region, now the more recent
     second.ReadAt(5 * kWindow, 10, b.data()); // replaces the third region's window

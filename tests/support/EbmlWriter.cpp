@@ -5,10 +5,8 @@
 
 namespace ebml {
 
-namespace {
-
 // The low `length` bytes of value, most significant first.
-Bytes BigEndian(uint64_t value, int length)
+static Bytes BigEndian(uint64_t value, int length)
 {
     Bytes out(static_cast<size_t>(length));
     for (int k = length - 1; k >= 0; --k, value >>= 8) {
@@ -16,18 +14,6 @@ Bytes BigEndian(uint64_t value, int length)
     }
     return out;
 }
-
-template <class Parts>
-Bytes Join(const Parts& parts)
-{
-    Bytes out;
-    for (const Bytes& part : parts) {
-        out.insert(out.end(), part.begin(), part.end());
-    }
-    return out;
-}
-
-} // namespace
 
 Bytes Size(uint64_t size, int length)
 {
@@ -57,9 +43,7 @@ Bytes Element(uint32_t id, const Bytes& payload, int sizeLength)
 
 Bytes UnknownSizeElement(uint32_t id, const Bytes& payload, int sizeLength)
 {
-    Bytes unknown(static_cast<size_t>(sizeLength), 0xFF);
-    unknown[0] = static_cast<uint8_t>(0xFF >> (sizeLength - 1));
-    return Cat({Id(id), unknown, payload});
+    return Cat({Id(id), Size((uint64_t{1} << (7 * sizeLength)) - 1, sizeLength), payload});
 }
 
 Bytes UInt(uint32_t id, uint64_t value, int length)
@@ -77,24 +61,28 @@ Bytes Float32(uint32_t id, float value)
 {
     uint32_t bits;
     std::memcpy(&bits, &value, sizeof bits);
-    return Element(id, BigEndian(bits, 4));
+    return UInt(id, bits, 4);
 }
 
 Bytes Float64(uint32_t id, double value)
 {
     uint64_t bits;
     std::memcpy(&bits, &value, sizeof bits);
-    return Element(id, BigEndian(bits, 8));
+    return UInt(id, bits, 8);
 }
 
 Bytes Cat(std::initializer_list<Bytes> parts)
 {
-    return Join(parts);
+    return Cat(std::vector<Bytes>(parts));
 }
 
 Bytes Cat(const std::vector<Bytes>& parts)
 {
-    return Join(parts);
+    Bytes out;
+    for (const Bytes& part : parts) {
+        out.insert(out.end(), part.begin(), part.end());
+    }
+    return out;
 }
 
 Bytes BlockPayload(uint64_t track, int16_t relativeTimecode, uint8_t flags, const Bytes& rest)
@@ -106,9 +94,8 @@ Bytes BlockGroup(uint64_t track, int16_t relativeTimecode, const Bytes& frame,
                  std::initializer_list<int64_t> references)
 {
     std::vector<Bytes> children{Element(0xA1, BlockPayload(track, relativeTimecode, 0x00, frame))};
-    for (int64_t reference : references) {
-        // ReferenceBlock is a signed integer; written as two bytes.
-        children.push_back(Element(0xFB, BigEndian(static_cast<uint16_t>(reference), 2)));
+    for (int64_t reference : references) { // a signed integer, written in two bytes
+        children.push_back(UInt(0xFB, static_cast<uint16_t>(reference), 2));
     }
     return Master(0xA0, children);
 }

@@ -1,6 +1,5 @@
-// Builds EBML documents for tests, element by element, so a test's input
-// reads like the file it describes. IDs are written as in the published
-// tables (first byte first).
+// Builds EBML documents for tests, element by element, so a test's input reads like the file it
+// describes. IDs are written as in the published tables (first byte first).
 #ifndef MKV_TESTS_SUPPORT_EBMLWRITER_H
 #define MKV_TESTS_SUPPORT_EBMLWRITER_H
 
@@ -13,14 +12,11 @@ using Bytes = std::vector<uint8_t>;
 
 namespace ebml {
 
-// Raw bytes and concatenation, for damaged data and whole files.
 Bytes Cat(std::initializer_list<Bytes> parts);
 Bytes Cat(const std::vector<Bytes>& parts);
 inline Bytes Filler(size_t count, uint8_t value = 0) { return Bytes(count, value); }
 
-// An EBML size field of the given length (0: the shortest that fits).
-Bytes Size(uint64_t size, int length = 0);
-// The ID bytes, first byte first.
+Bytes Size(uint64_t size, int length = 0); // a size field of `length` bytes (0: the shortest that fits)
 Bytes Id(uint32_t id);
 
 // Element with a payload; sizeLength 0 picks the shortest size field.
@@ -44,10 +40,8 @@ Bytes Float64(uint32_t id, double value);
 inline Bytes Str(uint32_t id, const std::string& text) { return Element(id, Bytes(text.begin(), text.end())); }
 inline Bytes Bin(uint32_t id, const Bytes& payload) { return Element(id, payload); }
 
-// Block payload: track number (EBML integer), 16-bit relative timecode,
-// flags, then the lace header and frames as given.
+// Block payload: track number (EBML integer), 16-bit relative timecode, flags, then the rest as given.
 Bytes BlockPayload(uint64_t track, int16_t relativeTimecode, uint8_t flags, const Bytes& rest);
-// A SimpleBlock element (0xA3) holding BlockPayload(...).
 inline Bytes SimpleBlock(uint64_t track, int16_t relativeTimecode, uint8_t flags, const Bytes& frame)
 {
     return Element(0xA3, BlockPayload(track, relativeTimecode, flags, frame));
@@ -55,8 +49,6 @@ inline Bytes SimpleBlock(uint64_t track, int16_t relativeTimecode, uint8_t flags
 // A BlockGroup with one Block and optional ReferenceBlock children.
 Bytes BlockGroup(uint64_t track, int16_t relativeTimecode, const Bytes& frame,
                  std::initializer_list<int64_t> references = {});
-
-// An EBML header with the given DocType.
 Bytes EbmlHeader(const std::string& docType = "matroska");
 
 } // namespace ebml

@@ -67,9 +67,4 @@ Bytes File(const std::vector<Bytes>& segmentChildren, const std::string& docType
     return Cat({EbmlHeader(docType), Element(kSegment, Cat(segmentChildren), 8)});
 }
 
-size_t SegmentDataOffset(const std::string& docType)
-{
-    return EbmlHeader(docType).size() + 4 + 8;
-}
-
 } // namespace mkv

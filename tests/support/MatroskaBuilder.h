@@ -42,9 +42,6 @@ Bytes Cues(const std::vector<CueEntry>& entries);
 Bytes SeekHeadFor(uint32_t id, uint64_t position, int positionLength = 4);
 // EBML header + Segment (known size) holding the children.
 Bytes File(const std::vector<Bytes>& segmentChildren, const std::string& docType = "matroska");
-// Offset of the Segment's data in a file made by File(): EBML header plus
-// the Segment ID and its 8-byte size field.
-size_t SegmentDataOffset(const std::string& docType = "matroska");
 
 } // namespace mkv
 

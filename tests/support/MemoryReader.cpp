@@ -29,9 +29,8 @@ void* MemoryReader::Open(unsigned char* name)
 {
     auto* self = reinterpret_cast<MemoryReader*>(name);
     self->log.push_back("open");
-    self->openCalls += 1;
     self->calls.open += 1;
-    if (self->failOpen || self->openCalls == self->failOpenOnCall) {
+    if (self->failOpen || self->calls.open == self->failOpenOnCall) {
         return nullptr;
     }
     self->handles.push_back(std::make_unique<Handle>(Handle{self, static_cast<int>(self->handles.size()) + 1, 0}));
@@ -55,20 +54,13 @@ int32_t MemoryReader::Read(void* handle, int32_t count, unsigned char* dest)
 {
     Handle& h = Note(handle, &Counts::read, "read", {count});
     MemoryReader& self = *h.owner;
-    if (self.readReportsError) {
-        return -1;
-    }
-    if (self.calls.read == self.failReadOnCall) {
-        return self.failedReadAnswer;
+    if (self.readReportsError || self.calls.read == self.failReadOnCall) {
+        return self.readReportsError ? -1 : self.failedReadAnswer;
     }
     int64_t end = static_cast<int64_t>(self.bytes.size());
-    if (self.failReadsFrom >= 0) {
-        end = std::min(end, self.failReadsFrom);
-    }
+    end = self.failReadsFrom >= 0 ? std::min(end, self.failReadsFrom) : end;
     int64_t n = std::max<int64_t>(0, std::min<int64_t>(count, end - h.position));
-    if (self.maxReadSize >= 0) {
-        n = std::min<int64_t>(n, self.maxReadSize);
-    }
+    n = self.maxReadSize >= 0 ? std::min<int64_t>(n, self.maxReadSize) : n;
     if (n > 0) {
         std::memcpy(dest, self.bytes.data() + h.position, static_cast<size_t>(n));
         h.position += n;
@@ -89,8 +81,7 @@ int32_t MemoryReader::Seek(void* handle, int64_t offset, int32_t whence)
         return -1;
     }
     int64_t base = whence == 0 ? 0 : whence == 1 ? h.position : static_cast<int64_t>(h.owner->bytes.size());
-    // A huge relative offset saturates instead of wrapping round to a
-    // position before the one the caller started from.
+    // A huge relative offset saturates instead of wrapping round to before the starting position.
     int64_t target = 0;
     if (__builtin_add_overflow(base, offset, &target)) {
         target = offset > 0 ? INT64_MAX : 0;

@@ -1,6 +1,5 @@
-// An in-memory host: the seven reader callbacks over a byte vector, with a
-// log of every call and injectable faults. The source name handed to the
-// library is the reader's own address (MemoryReader::Name()).
+// An in-memory host: the seven reader callbacks over a byte vector, with a log of every call and
+// injectable faults. The source name handed to the library is the reader's own address (Name()).
 #ifndef MKV_TESTS_SUPPORT_MEMORYREADER_H
 #define MKV_TESTS_SUPPORT_MEMORYREADER_H
 
@@ -20,7 +19,6 @@ public:
     _ZOLVDMX_READER_CALLBACK_T Callbacks() const;
     unsigned char* Name() { return reinterpret_cast<unsigned char*>(this); }
 
-    // Faults.
     bool failOpen = false;          // every open fails
     int failOpenOnCall = 0;         // the Nth open (1-based) fails
     int32_t maxReadSize = -1;       // reads deliver at most this many bytes
@@ -39,11 +37,9 @@ public:
     };
     Counts calls;
 
-    // Log: "open", "close h1", "length h1", "read h1 4", "tell h1",
-    // "seek h1 -4 1". Handles are numbered in opening order.
+    // Log: "open", "close h1", "length h1", "read h1 4", "tell h1", "seek h1 -4 1"; handles numbered in order.
     std::vector<std::string> log;
     bool logging = true; // off for long runs (benchmarks, hostile-file sweeps)
-    int openCalls = 0;
     int openHandles = 0;
     int64_t bytesDelivered = 0;
     void ClearLog() { log.clear(); }

@@ -1,16 +1,13 @@
-// Streams for tests: the in-memory stream, host streams over a MemoryReader
-// whose call log a test can inspect, and one way to run any stream operation
-// and record all a caller sees of it.
+// Streams for tests: the in-memory stream, host streams over a MemoryReader whose call log a test can
+// inspect, and one way to run any stream operation and record all a caller sees of it.
 #ifndef MKV_TESTS_SUPPORT_TESTSTREAMS_H
 #define MKV_TESTS_SUPPORT_TESTSTREAMS_H
-
-#include <cstdint>
-#include <utility>
-#include <vector>
 
 #include "MemoryReader.h"
 #include "stream/CBitStreamParser.h"
 #include "stream/NoCachingFileStreamParser.h"
+
+using Log = std::vector<std::string>; // the host calls, as MemoryReader logs them
 
 // The library's own in-memory stream over a copy of `bytes`.
 inline CBitStreamParser MemoryStream(const std::vector<uint8_t>& bytes)
@@ -18,8 +15,7 @@ inline CBitStreamParser MemoryStream(const std::vector<uint8_t>& bytes)
     return CBitStreamParser(bytes.data(), static_cast<int32_t>(bytes.size()));
 }
 
-// A stream over the host callbacks, opened at construction; the host's log
-// then holds the calls of the load.
+// A stream over the host callbacks, opened at construction; the host's log then holds the calls of the load.
 template <class Stream = NoCachingFileStreamParser>
 struct HostStream {
     explicit HostStream(std::vector<uint8_t> bytes) : HostStream(MemoryReader(std::move(bytes))) {}
@@ -34,8 +30,7 @@ struct HostStream {
     Stream stream;
 };
 
-// A stream operation: `a` is an offset or a skip, `b` a byte or bit count
-// (Seek: the whence).
+// A stream operation: `a` is an offset or a skip, `b` a byte or bit count (Seek: the whence).
 struct Op {
     enum Kind { GetBytes, GetByte, Peek, DecodeBits, Seek, Shift, SkipBytes, SkipForward, IsEnd, Remaining };
     Kind kind;
