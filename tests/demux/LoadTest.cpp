@@ -72,7 +72,10 @@ TEST(Load, PrintsOneLoadTimeLineOnlyWhenASegmentWasFound)
     for (auto [start, end, result, elapsed] : {std::array<int64_t, 4>{5900000, 7100000, 0, 1200000},
                                                {2300000, 4600000, 0, 2300000}, {7100000, 5900000, -1, 9000009},
                                                {3500000, 3400000, -1, 9000009}}) {
-        const timeval from{start / 1000000, start % 1000000}, to{end / 1000000, end % 1000000};
+        auto at = [](int64_t us) {
+            return timeval{static_cast<time_t>(us / 1000000), static_cast<suseconds_t>(us % 1000000)};
+        };
+        const timeval from = at(start), to = at(end);
         timeval out{9, 9};
         EXPECT_EQ(tim_subtract(&out, &from, &to), result) << start << " " << end;
         EXPECT_EQ(out.tv_sec * 1000000 + out.tv_usec, elapsed) << start << " " << end;
