@@ -81,3 +81,15 @@ TEST(Seeking, AnAudioTrackFindsItsLatestFrameInAnEarlierClusterPastOtherTracksBl
     EXPECT_EQ(result, 300000);
     EXPECT_EQ(file.Next(1).bytes, Bytes{3});
 }
+
+TEST(Seeking, VideoBeforeItsFirstKeyFrameLandsOnThatKeyFrame)
+{
+    // A cut that opens on frames that are not key frames; the first key frame is in the second cluster.
+    LoadedFile file(mkv::File({mkv::Info(), mkv::Tracks({mkv::VideoTrack(1, "V_MPEG4/ISO/ASP", 16, 16)}),
+                               mkv::Cluster(0, {SimpleBlock(1, 0, 0, {1}), SimpleBlock(1, 40, 0, {2})}),
+                               mkv::Cluster(80, {SimpleBlock(1, 0, 0x80, {3}), SimpleBlock(1, 40, 0, {4})})}));
+    int64_t result = 0;
+    EXPECT_EQ(file.Seek(0, 200000, result), ZOLVDMX_OK);
+    EXPECT_EQ(result, 800000);
+    EXPECT_EQ(file.Next(0).bytes, Bytes{3});
+}
