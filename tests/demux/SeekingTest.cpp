@@ -88,8 +88,11 @@ TEST(Seeking, VideoBeforeItsFirstKeyFrameLandsOnThatKeyFrame)
     LoadedFile file(mkv::File({mkv::Info(), mkv::Tracks({mkv::VideoTrack(1, "V_MPEG4/ISO/ASP", 16, 16)}),
                                mkv::Cluster(0, {SimpleBlock(1, 0, 0, {1}), SimpleBlock(1, 40, 0, {2})}),
                                mkv::Cluster(80, {SimpleBlock(1, 0, 0x80, {3}), SimpleBlock(1, 40, 0, {4})})}));
-    int64_t result = 0;
-    EXPECT_EQ(file.Seek(0, 200000, result), ZOLVDMX_OK);
-    EXPECT_EQ(result, 800000);
-    EXPECT_EQ(file.Next(0).bytes, Bytes{3});
+    // {request, landing, first frame delivered}: at or below 0 the track's first frame, key frame or not.
+    for (auto [request, landing, frame] : {std::tuple{200000, 800000, 3}, {1, 800000, 3}, {0, 0, 1}}) {
+        int64_t result = -1;
+        EXPECT_EQ(file.Seek(0, request, result), ZOLVDMX_OK);
+        EXPECT_EQ(result, landing) << request;
+        EXPECT_EQ(file.Next(0).bytes, Bytes{static_cast<uint8_t>(frame)}) << request;
+    }
 }
