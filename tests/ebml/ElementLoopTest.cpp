@@ -96,3 +96,15 @@ TEST(ElementBody, NumbersKeepTheirLowBitsAndConsumeExactlyTheirPayload)
         }
     }
 }
+
+TEST(ElementBody, RawPayloadsAreCopiedWholeAndAnEmptyOneGivesNothing)
+{
+    CBitStreamParser stream = MemoryStream(Cat({Element(0x63A2, {0x12, 0x10}), Element(0x63A2, {})}));
+    MallocPtr<uint8_t> raw;
+    EXPECT_EQ(ElementBody(&stream, EBML::PeekID(&stream)).ReadRaw(raw), 2);
+    ASSERT_NE(raw, nullptr);
+    EXPECT_EQ(Bytes(raw.get(), raw.get() + 2), (Bytes{0x12, 0x10}));
+    EXPECT_EQ(ElementBody(&stream, EBML::PeekID(&stream)).ReadRaw(raw), 0);
+    EXPECT_EQ(raw, nullptr);
+    EXPECT_TRUE(stream.IsEnd());
+}

@@ -34,6 +34,9 @@ TEST(BlockHeader, ListingDecodesTheHeaderAndSkipsThePayload)
                          block.discardable, block.frameCount),
                   header);
         EXPECT_EQ(stream.GetByte(), 0x77) << "left at the payload's end";
+        // The same header from a payload in memory: decoded once track, timecode and flags are there.
+        EXPECT_EQ(EBMLBlock().ParseSimple(payload.data(), static_cast<uint32_t>(payload.size())),
+                  payload.size() > 3);
     }
 }
 

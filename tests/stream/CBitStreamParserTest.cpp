@@ -24,6 +24,8 @@ TEST(CBitStreamParser, MemoryStreamAnswersWhetherBytesRemainAndNeverLeavesItsBuf
         {{Op::Shift, -4, 0}, 1, untouched, 1},
         {{Op::SkipForward, -1, 0}, 0, untouched, 5}, // 2^64 - 1
         {{Op::SkipBytes, -2, 0}, 1, untouched, 3},
+        {{Op::SkipBytes, 9, 0}, 1, untouched, 5}, // always 1, even past the end
+        {{Op::SkipBytes, -2, 0}, 1, untouched, 3},
         {{Op::Remaining, 0, 0}, 2, untouched, 3},
         {{Op::Shift, 10, 0}, 1, untouched, 5}, // always 1, even past the end
     };
