@@ -37,6 +37,10 @@ TEST(CBitStreamParser, MemoryStreamAnswersWhetherBytesRemainAndNeverLeavesItsBuf
         EXPECT_EQ(got.written, written) << "step " << i;
         EXPECT_EQ(got.position, position) << "step " << i;
     }
+    // A huge forward seek straight after an ordinary one still saturates at the end.
+    stream.Seek(2, ZOLVDMX_SEEK_SET);
+    EXPECT_EQ(stream.Seek(INT64_MAX, ZOLVDMX_SEEK_CUR), 0);
+    EXPECT_TRUE(stream.IsEnd());
     CBitStreamParser empty;
     EXPECT_TRUE(empty.IsEnd());
     EXPECT_EQ(empty.GetByte(), kNoByte);
