@@ -15,7 +15,8 @@ namespace AllocationFaults {
 // Counts one allocation; true when it is the one that is to fail.
 bool Fail();
 // From now on, the n-th allocation fails (n >= 1) and every later one
-// succeeds; 0 ends the test mode. Counting starts over.
+// succeeds; a negative n only counts; 0 ends the test mode. Counting starts
+// over.
 void FailAt(int64_t n);
 // Allocations counted since the last FailAt.
 int64_t Count();
