@@ -2,7 +2,6 @@
 // cursors must still be able to read from.
 #include <gtest/gtest.h>
 
-#include <array>
 #include <regex>
 
 #include "DemuxInternals.h"
@@ -29,20 +28,16 @@ TEST(Load, TrackTableKeepsFileOrderAndLeavesOutTracksThatCannotBeDelivered)
         mkv::VideoTrack(6, "V_VP8"),
         encoded(7, {stripping}),                                         // header stripping of frames
         encoded(8, {Master(0x5034, {})}),                                // zlib: algorithm and scope absent
-        encoded(9, {UInt(0x5032, 1), Master(0x5034, {UInt(0x4254, 1)})}), // bzlib
-        encoded(10, {UInt(0x5032, 2), stripping}),                       // header stripping of CodecPrivate
-        encoded(11, {UInt(0x5032, 4), Master(0x5034, {})}),              // the next encoding only
+        encoded(9, {UInt(0x5032, 4), Master(0x5034, {})}),               // the next encoding only
     });
-    // A second Segment is never read: the file object stops at the first.
-    const Bytes second = Element(mkv::kSegment, mkv::Tracks({mkv::VideoTrack(12, "V_VP9")}), 8);
-    LoadedFile file(Cat({mkv::File({mkv::Info(), tracks}), second}));
+    LoadedFile file(mkv::File({mkv::Info(), tracks}));
     std::vector<uint32_t> numbers;
     std::vector<int32_t> types;
     for (const auto& track : DemuxInternals::Tracks(*file.handle->demux)) {
         numbers.push_back(track.trackEntry->trackNumber);
         types.push_back(file.Type(static_cast<int32_t>(types.size())));
     }
-    EXPECT_EQ(numbers, (std::vector<uint32_t>{1, 3, 5, 6, 7, 11}));
+    EXPECT_EQ(numbers, (std::vector<uint32_t>{1, 3, 5, 6, 7, 9}));
     EXPECT_EQ(file.handle->demux->Load(file.host.Name(), &file.handle->reader), ZOLVDMX_E_FAIL) << "loaded once";
     EXPECT_EQ(types, (std::vector<int32_t>{0, 2, -1, 1, 0, 0}));
     // TrackType 3 is described by nothing; the stripped bytes count in the buffer a frame needs.
@@ -66,19 +61,6 @@ TEST(Load, PrintsOneLoadTimeLineOnlyWhenASegmentWasFound)
         testing::internal::CaptureStdout();
         API_ZOLVDMX_Destroy(handle);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "~Matroska\r\n");
-    }
-    // The elapsed time borrows a second when the microseconds run backwards; an end before the start is
-    // refused and leaves the result alone. {start, end, result, elapsed} in microseconds.
-    for (auto [start, end, result, elapsed] : {std::array<int64_t, 4>{5900000, 7100000, 0, 1200000},
-                                               {2300000, 4600000, 0, 2300000}, {7100000, 5900000, -1, 9000009},
-                                               {3500000, 3400000, -1, 9000009}}) {
-        auto at = [](int64_t us) {
-            return timeval{static_cast<time_t>(us / 1000000), static_cast<suseconds_t>(us % 1000000)};
-        };
-        const timeval from = at(start), to = at(end);
-        timeval out{9, 9};
-        EXPECT_EQ(tim_subtract(&out, &from, &to), result) << start << " " << end;
-        EXPECT_EQ(out.tv_sec * 1000000 + out.tv_usec, elapsed) << start << " " << end;
     }
 }
 

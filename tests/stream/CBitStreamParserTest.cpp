@@ -52,12 +52,8 @@ TEST(CBitStreamParser, BitsComeMostSignificantFirstAndWholeByteOperationsDropAPa
     EXPECT_EQ(stream.GetBit(), 1u);
     EXPECT_EQ(stream.GetBit(), 0u);
     EXPECT_EQ(stream.DecodeBits(2), 0x2u);
-    EXPECT_EQ(stream.DecodeInt(8), 0x5Cu); // across the byte boundary
-    uint32_t out = 0xFFFFFFFFu;
-    EXPECT_EQ(stream.DecodeInt(4, &out), 1);
-    EXPECT_EQ(out, 0x3u);
+    EXPECT_EQ(stream.DecodeBits(12), 0x5C3u); // across the byte boundary
     EXPECT_EQ(stream.DecodeBits(32), 0x12345678u);
-    EXPECT_EQ(stream.Align(), 1); // already on a whole byte: nothing dropped
     EXPECT_EQ(stream.DecodeBits(3), 0x4u);
     EXPECT_EQ(stream.Shift(0), 1); // drops the rest of 9A
     EXPECT_EQ(stream.DecodeBits(4), 0xFu);

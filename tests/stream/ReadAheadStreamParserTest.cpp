@@ -1,9 +1,7 @@
 // The windowed stream against the uncached one over the same bytes, and the host calls it saves.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <random>
-#include <tuple>
 
 #include "TestStreams.h"
 #include "stream/ReadAheadStreamParser.h"
@@ -98,11 +96,9 @@ TEST(ReadAheadStreamParser, WhatTheWindowHoldsCostsNoHostCall)
         {{Op::GetByte, 0, 0}, {"read h1 65536"}}, // fails: the host's position is no longer known...
         {{Op::GetByte, 0, 0}, {"seek h1 0 0", "read h1 65536"}}, // ...so the refill seeks first
         {{Op::Peek, 0, 4}, {}},
-        {{Op::DecodeBits, 0, 16}, {}},
         {{Op::Seek, 60000, ZOLVDMX_SEEK_SET}, {}},
         {{Op::SkipBytes, 100, 0}, {}},
         {{Op::GetBytes, 0, 16}, {}},
-        {{Op::IsEnd, 0, 0}, {}},
         {{Op::Seek, kWindow - 2, ZOLVDMX_SEEK_SET}, {}},
         // Across the window's end: the window restarts at the 4 KiB boundary before the position.
         {{Op::Peek, 0, 4}, {"seek h1 61440 0", "read h1 65536"}},
@@ -118,34 +114,6 @@ TEST(ReadAheadStreamParser, WhatTheWindowHoldsCostsNoHostCall)
         EXPECT_EQ(source.host.log, steps[i].second) << "step " << i;
         source.host.ClearLog();
     }
-}
-
-TEST(ReadAheadStreamParser, ReadAtServesFromTheWindowOrStraightFromTheHostAndNeverMoves)
-{
-    Windowed source(Pattern(3 * kWindow));
-    MemoryReader& host = source.host;
-    ReadAheadStreamParser& stream = source.stream;
-    std::vector<uint8_t> dest(2 * kWindow);
-    stream.GetByte();
-    stream.Seek(7, ZOLVDMX_SEEK_SET);
-    host.ClearLog();
-    const std::tuple<int64_t, int32_t, int32_t, Log> cases[] = { // position, count, bytes delivered, host calls
-        {100, 30000, 30000, {}}, // inside the window
-        // Small and outside: the window is refilled there, from a 4 KiB boundary.
-        {100000, 100, 100, {"seek h1 98304 0", "read h1 65536"}},
-        {10, 8000, 8000, {"seek h1 10 0", "read h1 8000"}}, // large and outside: straight to the destination
-        {160000, 10000, 10000, {"seek h1 163840 0", "read h1 6160"}}, // starting in the window: only the rest
-        {3 * kWindow - 5000, 9000, 5000, {"seek h1 191608 0", "read h1 9000", "read h1 4000"}}, // past the end
-    };
-    for (const auto& [position, count, delivered, log] : cases) {
-        EXPECT_EQ(stream.ReadAt(position, count, dest.data()), delivered) << position;
-        EXPECT_TRUE(std::equal(dest.begin(), dest.begin() + delivered, host.bytes.begin() + position));
-        EXPECT_EQ(host.log, log) << position;
-        EXPECT_EQ(stream.Tell(), 7) << position;
-        host.ClearLog();
-    }
-    EXPECT_EQ(stream.ReadAt(-1, 10, dest.data()), 0);
-    EXPECT_TRUE(host.log.empty());
 }
 
 TEST(ReadAheadStreamParser, StreamsSharingWindowsReadEachRegionOnceAndReplaceTheLeastRecentlyUsed)
