@@ -1,0 +1,75 @@
+// Stored headers and generated payloads of a synthetic file.
+#include "SparseFile.h"
+
+#include <algorithm>
+#include <cstring>
+
+void SparseFile::Put(const Bytes& bytes)
+{
+    if (bytes.empty()) {
+        return;
+    }
+    auto length = static_cast<int64_t>(bytes.size());
+    if (!pieces.empty() && pieces.back().stored >= 0 &&
+        pieces.back().stored + pieces.back().length == static_cast<int64_t>(storage.size())) {
+        pieces.back().length += length;
+    } else {
+        pieces.push_back({size, length, static_cast<int64_t>(storage.size())});
+    }
+    storage.insert(storage.end(), bytes.begin(), bytes.end());
+    size += length;
+}
+
+void SparseFile::Fill(uint64_t count)
+{
+    if (count == 0) {
+        return;
+    }
+    pieces.push_back({size, static_cast<int64_t>(count), -1});
+    size += static_cast<int64_t>(count);
+}
+
+void SparseFile::Patch(int64_t offset, const Bytes& bytes)
+{
+    for (size_t k = 0; k < bytes.size(); ++k) {
+        int64_t at = offset + static_cast<int64_t>(k);
+        auto piece = std::upper_bound(pieces.begin(), pieces.end(), at,
+                                      [](int64_t value, const Piece& p) { return value < p.start; });
+        --piece;
+        storage[static_cast<size_t>(piece->stored + at - piece->start)] = bytes[k];
+    }
+}
+
+uint8_t SparseFile::Generated(int64_t offset)
+{
+    auto x = static_cast<uint64_t>(offset) * 0x9E3779B97F4A7C15ull;
+    x ^= x >> 29;
+    x *= 0xBF58476D1CE4E5B9ull;
+    return static_cast<uint8_t>(x >> 56);
+}
+
+int32_t SparseFile::Read(int64_t position, int32_t count, uint8_t* dest) const
+{
+    if (position < 0 || position >= size || count <= 0) {
+        return 0;
+    }
+    int64_t end = std::min<int64_t>(size, position + count);
+    auto piece = std::upper_bound(pieces.begin(), pieces.end(), position,
+                                  [](int64_t value, const Piece& p) { return value < p.start; });
+    --piece;
+    int64_t at = position;
+    while (at < end) {
+        int64_t stop = std::min(end, piece->start + piece->length);
+        if (piece->stored >= 0) {
+            std::memcpy(dest, storage.data() + piece->stored + (at - piece->start), static_cast<size_t>(stop - at));
+            dest += stop - at;
+        } else {
+            for (int64_t k = at; k < stop; ++k) {
+                *dest++ = Generated(k);
+            }
+        }
+        at = stop;
+        ++piece;
+    }
+    return static_cast<int32_t>(end - position);
+}
