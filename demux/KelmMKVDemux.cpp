@@ -11,12 +11,10 @@
 namespace {
 
 // Gives a cursor its own reader; its position is the Segment's first block.
-void PrimeCursor(_tagMKVReadCursor& cursor, EBMLSegment* segment, unsigned char* source,
-                 _ZOLVDMX_READER_CALLBACK_T* reader, WindowCache* windows)
+void PrimeCursor(_tagMKVReadCursor& cursor, EBMLSegment* segment, HostSource& source)
 {
     cursor.segment = segment;
-    bool opened = false;
-    cursor.parser = std::make_unique<ReadAheadStreamParser>(source, opened, reader, windows);
+    cursor.parser = source.NewStream();
 }
 
 } // namespace
@@ -111,8 +109,8 @@ uint32_t KelmMKVDemux::Load(unsigned char* source, _ZOLVDMX_READER_CALLBACK_T* r
         return ZOLVDMX_E_FAIL;
     }
     EBMLSegment* first = matroska.segments.front().get();
-    PrimeCursor(*audioCursor, first, source, reader, matroska.windows.get());
-    PrimeCursor(*videoCursor, first, source, reader, matroska.windows.get());
+    PrimeCursor(*audioCursor, first, *matroska.source);
+    PrimeCursor(*videoCursor, first, *matroska.source);
 
     tracks.clear();
     for (size_t s = 0; s < matroska.segments.size(); ++s) {

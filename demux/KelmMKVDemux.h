@@ -99,7 +99,7 @@ struct _tagMKVReadCursor {
     int64_t blockTime = 0;
     int64_t frameSpan = 0;
     int64_t frameSpanDivisor = 1;
-    std::unique_ptr<CBitStreamParser> parser; // the cursor's own reader over the source
+    ReadAheadStreamParser* parser = nullptr; // the cursor's own reader, owned by the file's source
 };
 
 // The last seek: where the track it was for landed, so that the same seek
@@ -221,6 +221,8 @@ private:
     // lays out its frames; false when it yields no frame (bytes missing, bad
     // lace header).
     bool SplitBlock(CBitStreamParser* parser, EBMLBlock& block);
+    // Tells the cursor's stream where the cursor reads next.
+    void NotePendingRead(_tagMKVReadCursor& cursor);
     // Writes the next frame of the cursor's block into dest: false when it
     // does not fit or cannot be read or rewritten.
     bool DeliverFrame(const _tagMKVTrackIndexMeta& record, _tagMKVReadCursor& cursor, unsigned char* dest,

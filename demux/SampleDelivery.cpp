@@ -222,7 +222,7 @@ uint32_t KelmMKVDemux::FindSamples(int32_t track)
         return ZOLVDMX_END_OF_TRACK;
     }
     EBMLSegment& segment = *cursor.segment;
-    CBitStreamParser* parser = cursor.parser.get();
+    CBitStreamParser* parser = cursor.parser;
     const uint32_t trackNumber = record.trackEntry->trackNumber;
 
     BlockRef at;
@@ -311,6 +311,20 @@ uint32_t KelmMKVDemux::GetNextMediaSample(int32_t track, unsigned char* dest, in
     if (!block.HasFrames()) {
         cursor.block = nullptr;
     }
+    NotePendingRead(cursor);
     ReleaseIdleClusters();
     return result;
+}
+
+void KelmMKVDemux::NotePendingRead(_tagMKVReadCursor& cursor)
+{
+    // The next frame of the cursor's block, or the next block header, which
+    // its listing has reached: the other cursor reads through rather than
+    // skip over these bytes.
+    ReadAheadStreamParser* stream = cursor.parser;
+    if (cursor.block != nullptr && cursor.block->HasFrames()) {
+        stream->SetPendingFrom(cursor.block->dataPosition + cursor.block->FrontFrame().offset);
+    } else {
+        stream->SetPendingFrom(cursor.ended ? -1 : stream->Tell());
+    }
 }

@@ -30,7 +30,7 @@ struct KelmMKVDemux::Landing {
 int32_t KelmMKVDemux::StartCluster(const _tagMKVTrackIndexMeta& record, _tagMKVReadCursor& cursor, int64_t requested)
 {
     EBMLSegment& segment = *cursor.segment;
-    CBitStreamParser* parser = cursor.parser.get();
+    CBitStreamParser* parser = cursor.parser;
     const EBMLTrackEntry* master = segment.GetMasterTrack();
     int32_t start = -1;
 
@@ -118,10 +118,10 @@ int64_t KelmMKVDemux::TrackEnd(const _tagMKVTrackIndexMeta& record, _tagMKVReadC
     int64_t previous = 0;
     std::vector<int64_t> earlier;
     for (BlockRef ref : lastBlocks) {
-        FrameTiming timing = TimeFrames(record, segment, cursor.parser.get(), ref, earlier, previous);
+        FrameTiming timing = TimeFrames(record, segment, cursor.parser, ref, earlier, previous);
         earlier.push_back(timing.time);
         BlockRef at = ref;
-        if (!SettleOnBlock(segment, cursor.parser.get(), at)) {
+        if (!SettleOnBlock(segment, cursor.parser, at)) {
             continue;
         }
         const EBMLCluster& cluster = *segment.clusters[static_cast<size_t>(at.cluster)];
@@ -138,7 +138,7 @@ KelmMKVDemux::Landing KelmMKVDemux::FindLanding(int32_t track, _tagMKVReadCursor
 {
     const _tagMKVTrackIndexMeta& record = tracks[static_cast<size_t>(track)];
     EBMLSegment& segment = *cursor.segment;
-    CBitStreamParser* parser = cursor.parser.get();
+    CBitStreamParser* parser = cursor.parser;
     const uint32_t trackNumber = record.trackEntry->trackNumber;
     // Video lands on key frames; every frame of any other track will do.
     const bool keyFramesOnly = record.trackEntry->trackType.value == kTrackTypeVideo;
@@ -367,7 +367,7 @@ uint32_t KelmMKVDemux::DemuxSeek(int32_t track, int64_t& time)
     } else if (requested <= 0) {
         // The start: the track's first frame.
         const uint32_t trackNumber = record.trackEntry->trackNumber;
-        landing.atEnd = !WalkBlocks(*cursor.segment, cursor.parser.get(), BlockRef{},
+        landing.atEnd = !WalkBlocks(*cursor.segment, cursor.parser, BlockRef{},
                                     [&](BlockRef ref, EBMLCluster&, EBMLBlockGroup&, EBMLBlock& block) {
                                         if (block.trackNumber != trackNumber) {
                                             return true;
@@ -389,11 +389,11 @@ uint32_t KelmMKVDemux::DemuxSeek(int32_t track, int64_t& time)
     int32_t frames = 0;
     if (!landing.atEnd) {
         BlockRef at = landing.at;
-        landing.atEnd = !SettleOnBlock(*cursor.segment, cursor.parser.get(), at);
+        landing.atEnd = !SettleOnBlock(*cursor.segment, cursor.parser, at);
         if (!landing.atEnd) {
             const EBMLCluster& cluster = *cursor.segment->clusters[static_cast<size_t>(at.cluster)];
             frames = cluster.blockGroups[static_cast<size_t>(at.group)]->blocks[static_cast<size_t>(at.block)]->frameCount;
-            timing = TimeFrames(record, *cursor.segment, cursor.parser.get(), at, {}, 0);
+            timing = TimeFrames(record, *cursor.segment, cursor.parser, at, {}, 0);
         }
     }
     if (landing.atEnd) {

@@ -46,39 +46,41 @@ Matroska::~Matroska()
 {
     headers.clear();
     segments.clear();
-    stream.reset();
+    stream = nullptr;
+    source.reset();
     std::puts("~Matroska\r");
 }
 
 uint32_t Matroska::Parse(unsigned char* name, _ZOLVDMX_READER_CALLBACK_T* reader)
 {
-    stream.reset();
-    bool ok = false;
-    if (!windows) {
-        windows = std::make_unique<WindowCache>(kSharedWindows, ReadAheadStreamParser::kWindowSize);
+    // The source is opened once; every stream over it, this object's and the
+    // read cursors', shares its host handle and windows.
+    if (!source) {
+        source = std::make_unique<HostSource>(reader);
     }
-    stream = std::make_unique<ReadAheadStreamParser>(name, ok, reader, windows.get());
-    if (!ok) {
-        stream.reset();
+    if (!source->Open(name)) {
+        stream = nullptr;
         return 1;
     }
-    // Reopened at position 0; the stream keeps the second host handle.
-    stream->Load(name);
+    if (stream == nullptr) {
+        stream = source->NewStream();
+    }
+    stream->Seek(0, ZOLVDMX_SEEK_SET);
     parsing = true;
-    Parse(stream.get());
+    Parse(stream);
     return 0;
 }
 
-uint32_t Matroska::Parse(CBitStreamParser* source)
+uint32_t Matroska::Parse(CBitStreamParser* input)
 {
-    if (source == nullptr) {
+    if (input == nullptr) {
         parsing = false;
         return 0;
     }
-    while (!source->IsEnd() && parsing) {
-        int64_t start = source->Tell();
-        uint32_t id = EBML::PeekID(source);
-        ElementBody child(source, id);
+    while (!input->IsEnd() && parsing) {
+        int64_t start = input->Tell();
+        uint32_t id = EBML::PeekID(input);
+        ElementBody child(input, id);
         if (id == kIdEbml) {
             auto header = std::make_unique<EBMLHeader>();
             if (child.ParseChild(*header) == 0) {
@@ -108,7 +110,7 @@ uint32_t Matroska::InitialParsingThread(void* object)
 {
     auto* file = static_cast<Matroska*>(object);
     if (file != nullptr) {
-        file->Parse(file->stream.get());
+        file->Parse(file->stream);
     }
     return 0;
 }

@@ -11,14 +11,9 @@
 #include "ebml/EBML.h"
 #include "ebml/MallocPtr.h"
 #include "matroska/EBMLSegment.h"
+#include "stream/HostSource.h"
 #include "stream/NoCachingFileStreamParser.h"
 #include "stream/ReadAheadStreamParser.h"
-#include "stream/WindowCache.h"
-
-// Windows shared by the streams of one file: the file object's walk and the
-// two read cursors each keep one in use, the fourth takes the clusters a
-// cursor looks ahead into. 256 KiB for a handle.
-constexpr int32_t kSharedWindows = 4;
 
 class EBMLHeader : public EBML {
 public:
@@ -52,10 +47,10 @@ public:
     std::vector<std::unique_ptr<EBMLHeader>> headers;
     std::vector<std::unique_ptr<EBMLSegment>> segments;
     bool parsing = false;
-    // The windows every stream over the source shares (this object's and the
-    // read cursors'); they outlive the streams.
-    std::unique_ptr<WindowCache> windows;
-    std::unique_ptr<ReadAheadStreamParser> stream;
+    // The source: its host handle, the windows every stream shares, and the
+    // streams (this object's and the read cursors'), which it owns.
+    std::unique_ptr<HostSource> source;
+    ReadAheadStreamParser* stream = nullptr; // owned by `source`
     bool seekAble = false; // a Segment of this file met a SeekHead
 };
 

@@ -31,7 +31,8 @@ public:
     bool Empty() const { return windows.empty(); }
     // A window holding [position, position + count), or null.
     Window* Find(int64_t position, int32_t count);
-    // The window to fill next: the one used least recently, emptied.
+    // The window to fill next: the one used least recently, emptied (its
+    // bytes stay until overwritten).
     Window* Victim();
     // Forgets what every window holds.
     void Clear()

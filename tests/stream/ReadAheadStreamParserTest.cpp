@@ -87,11 +87,12 @@ TEST(ReadAheadStreamParser, AnswersEveryOperationAsTheUncachedStreamDoes)
     }
 }
 
-TEST(ReadAheadStreamParser, WhatTheWindowHoldsCostsNoHostCall)
+TEST(ReadAheadStreamParser, ReadsOnFromTheHostsPositionProbesAfterLongSkipsAndSeeksOnlyWhenItMust)
 {
-    Windowed source(Pattern(2 * kWindow + 5000));
+    Windowed source(Pattern(4 * kWindow + 5000));
     source.host.ClearLog();
     source.host.failReadOnCall = 1;
+    const int64_t far = 2 * kWindow + 20000; // more than the read-through ahead of the host
     const std::pair<Op, Log> steps[] = {
         {{Op::GetByte, 0, 0}, {"read h1 65536"}}, // fails: the host's position is no longer known...
         {{Op::GetByte, 0, 0}, {"seek h1 0 0", "read h1 65536"}}, // ...so the refill seeks first
@@ -100,14 +101,20 @@ TEST(ReadAheadStreamParser, WhatTheWindowHoldsCostsNoHostCall)
         {{Op::SkipBytes, 100, 0}, {}},
         {{Op::GetBytes, 0, 16}, {}},
         {{Op::Seek, kWindow - 2, ZOLVDMX_SEEK_SET}, {}},
-        // Across the window's end: the window restarts at the 4 KiB boundary before the position.
-        {{Op::Peek, 0, 4}, {"seek h1 61440 0", "read h1 65536"}},
-        // Running off the window: from where the host already is, up to the reported length.
-        {{Op::GetBytes, 0, kWindow}, {"read h1 9096"}},
+        // Across the window's end: the next window is read on from where the host stands.
+        {{Op::Peek, 0, 4}, {"read h1 65536"}},
+        {{Op::GetBytes, 0, kWindow}, {}}, // from both windows
         {{Op::Seek, 1000, ZOLVDMX_SEEK_SET}, {}},
-        {{Op::GetBytes, 0, kWindow}, {"seek h1 1000 0", "read h1 65536"}}, // a window or more: straight through...
-        {{Op::Seek, 2 * kWindow, ZOLVDMX_SEEK_SET}, {}},
-        {{Op::GetByte, 0, 0}, {}}, // ...leaving the window as it was
+        {{Op::GetBytes, 0, kWindow}, {}},
+        // A long skip ahead: a probe for the header there, not a window.
+        {{Op::Seek, far, ZOLVDMX_SEEK_SET}, {}},
+        {{Op::GetByte, 0, 0}, {"seek h1 151072 0", "read h1 4096"}},
+        {{Op::GetBytes, 0, 100}, {}},
+        // A short skip past the probe: the gap is read rather than sought over.
+        {{Op::Seek, far + 4096 + 8000, ZOLVDMX_SEEK_SET}, {}},
+        {{Op::GetByte, 0, 0}, {"read h1 65536"}},
+        {{Op::Seek, 10, ZOLVDMX_SEEK_SET}, {}}, // still held
+        {{Op::GetByte, 0, 0}, {}},
     };
     for (size_t i = 0; i < std::size(steps); ++i) {
         Apply(source.stream, steps[i].first);
@@ -120,10 +127,10 @@ TEST(ReadAheadStreamParser, StreamsSharingWindowsReadEachRegionOnceAndReplaceThe
 {
     MemoryReader host(Pattern(6 * kWindow));
     _ZOLVDMX_READER_CALLBACK_T callbacks = host.Callbacks();
-    WindowCache shared(2, kWindow);
-    bool opened = false;
-    ReadAheadStreamParser first(host.Name(), opened, &callbacks, &shared);
-    ReadAheadStreamParser second(host.Name(), opened, &callbacks, &shared);
+    HostSource shared(&callbacks, 2);
+    ASSERT_TRUE(shared.Open(host.Name()));
+    ReadAheadStreamParser& first = *shared.NewStream();
+    ReadAheadStreamParser& second = *shared.NewStream();
     std::vector<uint8_t> a(100), b(100);
     first.ReadAt(kWindow + 10, 100, a.data());
     host.ClearLog();
@@ -139,6 +146,30 @@ TEST(ReadAheadStreamParser, StreamsSharingWindowsReadEachRegionOnceAndReplaceThe
     first.ReadAt(kWindow + 30, 10, a.data());
     EXPECT_TRUE(host.log.empty());
     second.ReadAt(3 * kWindow + 5, 10, b.data());
-    EXPECT_EQ(host.log, (Log{"seek h2 196608 0", "read h2 65536"}));
+    EXPECT_EQ(host.log, (Log{"seek h1 196608 0", "read h1 65536"}));
     EXPECT_EQ(b[0], host.bytes[3 * kWindow + 5]);
+}
+
+TEST(ReadAheadStreamParser, AStreamSkippingAheadReadsThroughWhatAnotherStreamStillHasToRead)
+{
+    for (bool pending : {false, true}) {
+        SCOPED_TRACE(pending ? "the first stream has bytes to read there" : "nobody needs the bytes skipped");
+        MemoryReader host(Pattern(4 * kWindow));
+        _ZOLVDMX_READER_CALLBACK_T callbacks = host.Callbacks();
+        HostSource shared(&callbacks);
+        ASSERT_TRUE(shared.Open(host.Name()));
+        ReadAheadStreamParser& first = *shared.NewStream();
+        ReadAheadStreamParser& second = *shared.NewStream();
+        first.GetByte();
+        first.SetPendingFrom(pending ? 70000 : -1);
+        host.ClearLog();
+        second.Seek(kWindow + 40000, ZOLVDMX_SEEK_SET);
+        EXPECT_EQ(second.GetByte(), host.bytes[kWindow + 40000]);
+        EXPECT_EQ(host.log, (pending ? Log{"read h1 65536"} : Log{"seek h1 102400 0", "read h1 65536"}));
+        host.ClearLog();
+        std::vector<uint8_t> frame(1000);
+        EXPECT_EQ(first.ReadAt(70000, 1000, frame.data()), 1000);
+        EXPECT_EQ(frame[0], host.bytes[70000]);
+        EXPECT_EQ(host.log.empty(), pending);
+    }
 }
