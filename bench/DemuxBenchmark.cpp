@@ -288,6 +288,9 @@ void CountSeeks(benchmark::State& state, MemoryReader& host, int seconds, bool w
         }
         if (!withCues) {
             DemuxInternals::File(*loaded->handle->demux).segments[0]->cueList.clear();
+            for (auto& record : DemuxInternals::Tracks(*loaded->handle->demux)) {
+                record.cues.clear();
+            }
         }
         target = (target * 7919) % (static_cast<int64_t>(seconds - 1) * kSecond) + 1;
         host.calls = {};

@@ -40,12 +40,33 @@ void SparseFile::Patch(int64_t offset, const Bytes& bytes)
     }
 }
 
+namespace {
+
+// 1 MiB of pseudo-random bytes; each mebibyte of payload is this table
+// with its bytes offset by the mebibyte's number.
+constexpr int64_t kTableSize = 1 << 20;
+
+const std::vector<uint8_t>& Table()
+{
+    static const std::vector<uint8_t> table = [] {
+        std::vector<uint8_t> bytes(static_cast<size_t>(kTableSize));
+        uint64_t x = 0x9E3779B97F4A7C15ull;
+        for (uint8_t& b : bytes) {
+            x ^= x << 13;
+            x ^= x >> 7;
+            x ^= x << 17;
+            b = static_cast<uint8_t>(x >> 24);
+        }
+        return bytes;
+    }();
+    return table;
+}
+
+} // namespace
+
 uint8_t SparseFile::Generated(int64_t offset)
 {
-    auto x = static_cast<uint64_t>(offset) * 0x9E3779B97F4A7C15ull;
-    x ^= x >> 29;
-    x *= 0xBF58476D1CE4E5B9ull;
-    return static_cast<uint8_t>(x >> 56);
+    return static_cast<uint8_t>(Table()[static_cast<size_t>(offset % kTableSize)] + offset / kTableSize);
 }
 
 int32_t SparseFile::Read(int64_t position, int32_t count, uint8_t* dest) const
@@ -64,8 +85,16 @@ int32_t SparseFile::Read(int64_t position, int32_t count, uint8_t* dest) const
             std::memcpy(dest, storage.data() + piece->stored + (at - piece->start), static_cast<size_t>(stop - at));
             dest += stop - at;
         } else {
-            for (int64_t k = at; k < stop; ++k) {
-                *dest++ = Generated(k);
+            const std::vector<uint8_t>& table = Table();
+            for (int64_t k = at; k < stop;) {
+                const int64_t inTable = k % kTableSize;
+                const int64_t run = std::min(stop - k, kTableSize - inTable);
+                const auto shift = static_cast<uint8_t>(k / kTableSize);
+                for (int64_t j = 0; j < run; ++j) {
+                    dest[j] = static_cast<uint8_t>(table[static_cast<size_t>(inTable + j)] + shift);
+                }
+                dest += run;
+                k += run;
             }
         }
         at = stop;

@@ -1,21 +1,22 @@
 // Walking the Segment's blocks in file order, shared by sample delivery and
-// seeking: clusters are indexed and listed as far as a walk needs them, key
-// frames of video tracks are noted on the way, and block lists no cursor
-// needs any more are released.
+// seeking: clusters are indexed and listed as far as a walk needs them, the
+// key frames of video tracks are noted on the way, and the block lists of
+// clusters a walk leaves are released unless a cursor or another walk
+// stands on them.
 #include <algorithm>
 
 #include "KelmMKVDemux.h"
 #include "matroska/EBMLSegment.h"
 
-bool KelmMKVDemux::EnsureCluster(EBMLSegment& segment, int32_t index)
+KelmMKVDemux::WalkPin::WalkPin(std::vector<const EBMLCluster*>& walkPins, const EBMLCluster& cluster)
+    : pins(walkPins)
 {
-    if (index < 0) {
-        return false;
-    }
-    if (static_cast<size_t>(index) >= segment.clusters.size()) {
-        segment.ContinueParsing(static_cast<size_t>(index) + 1);
-    }
-    return static_cast<size_t>(index) < segment.clusters.size();
+    pins.push_back(&cluster);
+}
+
+KelmMKVDemux::WalkPin::~WalkPin()
+{
+    pins.pop_back();
 }
 
 _tagMKVTrackIndexMeta* KelmMKVDemux::TrackByNumber(uint32_t trackNumber)
@@ -28,93 +29,90 @@ _tagMKVTrackIndexMeta* KelmMKVDemux::TrackByNumber(uint32_t trackNumber)
     return nullptr;
 }
 
-void KelmMKVDemux::ListCluster(const EBMLSegment& segment, EBMLCluster& cluster, CBitStreamParser* parser,
-                               size_t wantedGroups)
+void KelmMKVDemux::NoteListed(EBMLCluster& cluster)
 {
-    size_t before = cluster.blockGroups.size();
-    cluster.ListBlocks(parser, wantedGroups);
-    if (cluster.blockGroups.size() > 0 &&
-        std::find(listedClusters.begin(), listedClusters.end(), &cluster) == listedClusters.end()) {
-        listedClusters.push_back(&cluster);
-    }
-    if (cluster.keyFramesNoted) {
+    // An empty cluster holds nothing to release.
+    if (cluster.blockGroups.empty() || cluster.index < 0) {
         return;
     }
-    // Note the key frames of video tracks among the groups just listed; a
-    // cluster listed again after a release adds nothing twice.
-    for (size_t g = before; g < cluster.blockGroups.size(); ++g) {
-        const EBMLBlockGroup& group = *cluster.blockGroups[g];
-        for (size_t b = 0; b < group.blocks.size(); ++b) {
-            const EBMLBlock& block = *group.blocks[b];
-            _tagMKVTrackIndexMeta* record = TrackByNumber(block.trackNumber);
-            if (record == nullptr || record->trackEntry->trackType.value != kTrackTypeVideo || !IsKeyFrame(group, block)) {
-                continue;
-            }
-            KeyFrameRef key{BlockTime(segment, cluster, block),
-                            BlockRef{cluster.index, static_cast<int32_t>(g), static_cast<int32_t>(b)}};
-            std::vector<KeyFrameRef>& known = record->keyFrames;
-            auto where = std::lower_bound(known.begin(), known.end(), key, [](const KeyFrameRef& a, const KeyFrameRef& k) {
-                return a.time < k.time;
-            });
-            bool present = false;
-            for (auto it = where; it != known.end() && it->time == key.time; ++it) {
-                present = present || (it->at.cluster == key.at.cluster && it->at.group == key.at.group &&
-                                      it->at.block == key.at.block);
-            }
-            if (!present) {
-                known.insert(where, key);
-            }
-        }
+    const auto index = static_cast<size_t>(cluster.index);
+    if (index >= inListedClusters.size()) {
+        inListedClusters.resize(index + 1, false);
     }
-    cluster.keyFramesNoted = cluster.IsParsed();
-}
-
-bool KelmMKVDemux::SettleOnBlock(EBMLSegment& segment, CBitStreamParser* parser, BlockRef& at)
-{
-    for (;;) {
-        if (!EnsureCluster(segment, at.cluster)) {
-            return false;
-        }
-        EBMLCluster& cluster = *segment.clusters[static_cast<size_t>(at.cluster)];
-        ListCluster(segment, cluster, parser, static_cast<size_t>(at.group) + 1);
-        if (static_cast<size_t>(at.group) < cluster.blockGroups.size()) {
-            const EBMLBlockGroup& group = *cluster.blockGroups[static_cast<size_t>(at.group)];
-            if (static_cast<size_t>(at.block) < group.blocks.size()) {
-                return true;
-            }
-            at.group += 1;
-            at.block = 0;
-            continue;
-        }
-        // The cluster is listed to its end: the next one.
-        at.cluster += 1;
-        at.group = 0;
-        at.block = 0;
+    if (!inListedClusters[index]) {
+        inListedClusters[index] = true;
+        listedClusters.push_back(&cluster);
     }
 }
 
-void KelmMKVDemux::ReleaseIdleClusters(const EBMLCluster* keep)
+bool KelmMKVDemux::IsPinned(const EBMLCluster& cluster) const
 {
-    auto nearCursor = [&](const EBMLCluster* cluster) {
-        if (cluster == keep) {
+    for (const _tagMKVReadCursor* cursor : {audioCursor.get(), videoCursor.get()}) {
+        if (cursor->cluster == &cluster || (!cursor->ended && cursor->clusterIndex == cluster.index)) {
             return true;
         }
-        for (const _tagMKVReadCursor* cursor : {audioCursor.get(), videoCursor.get()}) {
-            if (!cursor->ended && (cluster->index == cursor->clusterIndex || cluster->index == cursor->clusterIndex + 1)) {
-                return true;
-            }
-            if (cursor->cluster == cluster) {
-                return true;
-            }
-        }
-        return false;
-    };
+    }
+    return std::find(walkPins.begin(), walkPins.end(), &cluster) != walkPins.end();
+}
+
+void KelmMKVDemux::ReleaseIdleClusters()
+{
     auto idle = std::remove_if(listedClusters.begin(), listedClusters.end(), [&](EBMLCluster* cluster) {
-        if (nearCursor(cluster)) {
+        if (IsPinned(*cluster)) {
             return false;
         }
         cluster->ReleaseBlocks();
+        inListedClusters[static_cast<size_t>(cluster->index)] = false;
         return true;
     });
     listedClusters.erase(idle, listedClusters.end());
+}
+
+void KelmMKVDemux::NoteBlock(const EBMLSegment& segment, const EBMLCluster& cluster, const EBMLBlockGroup& group,
+                             int32_t blockIndex)
+{
+    const EBMLBlock& block = *group.blocks[static_cast<size_t>(blockIndex)];
+    if (!IsKeyFrame(group, block)) {
+        return;
+    }
+    _tagMKVTrackIndexMeta* record = TrackByNumber(block.trackNumber);
+    if (record == nullptr || record->trackEntry->trackType.value != kTrackTypeVideo) {
+        return;
+    }
+    NotedCluster& noted = record->keyFrames[cluster.index];
+    if (noted.complete) {
+        return;
+    }
+    KeyFrameRef key{BlockTime(segment, cluster, block), BlockRef{cluster.index, group.elementPosition, blockIndex}};
+    // Walks go forward: a key frame comes after those noted (amortised
+    // constant time), or was noted by an earlier walk over the same blocks.
+    auto after = std::upper_bound(noted.keyFrames.begin(), noted.keyFrames.end(), key,
+                                  [](const KeyFrameRef& a, const KeyFrameRef& b) { return a.at < b.at; });
+    if (after != noted.keyFrames.begin() && !((after - 1)->at < key.at)) {
+        return;
+    }
+    noted.keyFrames.insert(after, key);
+}
+
+void KelmMKVDemux::NoteClusterWalked(const EBMLCluster& cluster)
+{
+    if (cluster.blockGroups.empty()) {
+        return; // nothing to pass over next time
+    }
+    for (_tagMKVTrackIndexMeta& record : tracks) {
+        if (record.trackEntry->trackType.value == kTrackTypeVideo) {
+            record.keyFrames[cluster.index].complete = true;
+        }
+    }
+}
+
+bool KelmMKVDemux::SettleOnBlock(EBMLSegment& segment, CBitStreamParser* parser, BlockRef& at, Located* found)
+{
+    return WalkBlocks(segment, parser, at, [&](BlockRef ref, EBMLCluster& cluster, EBMLBlockGroup& group, EBMLBlock& block) {
+        at = ref;
+        if (found != nullptr) {
+            *found = Located{&cluster, &group, &block};
+        }
+        return false;
+    });
 }

@@ -150,6 +150,8 @@ uint32_t KelmMKVDemux::Load(unsigned char* source, _ZOLVDMX_READER_CALLBACK_T* r
         }
     }
 
+    IndexCues(*first);
+
     struct timeval finished {};
     struct timeval elapsed {};
     gettimeofday(&finished, nullptr);

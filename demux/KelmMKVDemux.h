@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -23,19 +24,41 @@ class EBMLCluster;
 class EBMLSegment;
 class EBMLTrackEntry;
 
-// A block's place in the Segment: cluster index, block group index within
-// the cluster, block index within the group.
+// A block's place in the Segment: its cluster (the index in the Segment's
+// cluster list), the file offset of its BlockGroup or SimpleBlock element
+// (-1: the cluster's first), and the block within the group. Offsets give
+// file order and stay valid whatever is listed, released or learned later.
 struct BlockRef {
-    int32_t cluster = 0;
-    int32_t group = 0;
+    int32_t cluster = -1;
+    int64_t group = -1;
     int32_t block = 0;
 };
 
-// A key frame met while listing clusters, so later seeks need not list its
+inline bool operator<(const BlockRef& a, const BlockRef& b)
+{
+    return a.group != b.group ? a.group < b.group : a.block < b.block;
+}
+
+// A key frame met while walking clusters, so later seeks need not list its
 // cluster again.
 struct KeyFrameRef {
     int64_t time = 0; // 100 ns units
     BlockRef at;
+};
+
+// The key frames of one track in one cluster, in file order; `complete`
+// once the whole cluster has been walked.
+struct NotedCluster {
+    std::vector<KeyFrameRef> keyFrames;
+    bool complete = false;
+};
+
+// A cue point of one track: its time (100 ns), the absolute offset of the
+// cluster and, when the file gives it, of the cued block's element.
+struct CueRef {
+    int64_t time = 0;
+    int64_t cluster = 0;
+    int64_t block = -1;
 };
 
 // A track's media format record together with the buffers it points to
@@ -75,20 +98,30 @@ struct _tagMKVTrackIndexMeta {
     // Times of the track's blocks delivered last (at most 16, oldest first),
     // where a frame's successor in presentation order may lie.
     std::vector<int64_t> recentBlockTimes;
-    // Key frames of a video track met so far, in time order.
-    std::vector<KeyFrameRef> keyFrames;
+    // What seeks remember of the track. A video track's key frames met so
+    // far, by cluster index.
+    std::map<int32_t, NotedCluster> keyFrames;
+    // The track's cue points, by time (file order among equal times).
+    std::vector<CueRef> cues;
+    // Where the track's last frame ends, once a seek has worked it out.
+    bool endKnown = false;
+    int64_t endTime = 0;
 };
 
-// A read position of one media type. `clusterIndex`, `groupIndex` and
-// `blockIndex` name the next block to examine; `block`, when not null, is
-// the block whose frames are being delivered (in `cluster`, just before that
-// position), already split, with its frames' times.
+// A read position of one media type. `clusterIndex`, `groupPosition` and
+// `blockIndex` name the next block to examine (`groupIndex` is where that
+// group last stood in its cluster's listing: a hint, as a listing can grow
+// in front); `block`, when not null, is the block whose frames are being
+// delivered, in `group` of `cluster`, already split, with its frames' times.
+// The cluster a cursor stands on stays listed.
 struct _tagMKVReadCursor {
     EBMLSegment* segment = nullptr;
     EBMLCluster* cluster = nullptr;
+    EBMLBlockGroup* group = nullptr;
     EBMLBlock* block = nullptr;
-    int32_t clusterIndex = 0;
+    int32_t clusterIndex = -1;
     int32_t groupIndex = 0;
+    int64_t groupPosition = -1;
     int32_t blockIndex = 0;
     bool ended = false; // no further block of the tracks it serves
     // Frames of the block at `landing` a seek passes over (laced audio): the
@@ -195,26 +228,51 @@ private:
     static void CopyToRecord(const uint8_t* bytes, int32_t count, unsigned char*& buffer, int32_t& size);
 
     // Block walking (BlockWalk.cpp), shared by delivery and seeking.
-    // Whether the Segment's cluster list reaches `index`, indexing further
-    // clusters when needed.
-    static bool EnsureCluster(EBMLSegment& segment, int32_t index);
-    // Lists a cluster's block groups up to `wantedGroups` (all by default),
-    // noting the key frames of video tracks among them.
-    void ListCluster(const EBMLSegment& segment, EBMLCluster& cluster, CBitStreamParser* parser,
-                     size_t wantedGroups = SIZE_MAX);
-    // Moves `at` onto the first block at or after it in file order, listing
-    // and indexing clusters as needed; false at the end of the Segment.
-    bool SettleOnBlock(EBMLSegment& segment, CBitStreamParser* parser, BlockRef& at);
-    // Calls visit(ref, cluster, group, block) for every block from `from` on,
-    // in file order, until it answers false; false when the Segment ended first.
+    // Clusters that walks under way stand on (a walk inside a walk must not
+    // release the outer one's cluster).
+    std::vector<const EBMLCluster*> walkPins;
+    struct WalkPin {
+        WalkPin(std::vector<const EBMLCluster*>& pins, const EBMLCluster& cluster);
+        ~WalkPin();
+        WalkPin(const WalkPin&) = delete;
+        WalkPin& operator=(const WalkPin&) = delete;
+        std::vector<const EBMLCluster*>& pins;
+    };
+    // Calls visit(ref, cluster, group, block) for every block of `cluster`
+    // from the group whose element starts at `from` (-1: the first group;
+    // no group there: the first after it) and its block `fromBlock` on,
+    // until it answers false; false when it did.
+    template <class Visit>
+    bool WalkCluster(EBMLSegment& segment, CBitStreamParser* parser, EBMLCluster& cluster, int64_t from,
+                     int32_t fromBlock, Visit&& visit);
+    // The same from `from` on through the following clusters, indexing them
+    // as needed, in file order; false when the Segment ended first. Clusters
+    // it leaves are released unless a cursor or another walk stands on them.
     template <class Visit>
     bool WalkBlocks(EBMLSegment& segment, CBitStreamParser* parser, BlockRef from, Visit&& visit);
+    // The block `at` names or, when there is none, the first after it in
+    // file order; `at` then names it. Valid until clusters are released.
+    struct Located {
+        EBMLCluster* cluster = nullptr;
+        EBMLBlockGroup* group = nullptr;
+        EBMLBlock* block = nullptr;
+    };
+    bool SettleOnBlock(EBMLSegment& segment, CBitStreamParser* parser, BlockRef& at, Located* found = nullptr);
+    // Notes a video key frame met on a walk, and a cluster walked from its
+    // first group to its end: its key frames are then all noted.
+    void NoteBlock(const EBMLSegment& segment, const EBMLCluster& cluster, const EBMLBlockGroup& group,
+                   int32_t block);
+    void NoteClusterWalked(const EBMLCluster& cluster);
     // The track record of a Matroska track number, or null.
     _tagMKVTrackIndexMeta* TrackByNumber(uint32_t trackNumber);
-    // Releases the block lists of clusters no cursor stands on or next to,
-    // but for `keep`.
-    void ReleaseIdleClusters(const EBMLCluster* keep = nullptr);
-    std::vector<EBMLCluster*> listedClusters; // clusters whose block lists are held
+    // Whether a cursor stands on the cluster or reads from it next, or a walk stands on it.
+    bool IsPinned(const EBMLCluster& cluster) const;
+    // Releases the block lists of clusters nothing stands on.
+    void ReleaseIdleClusters();
+    // Remembers that a cluster's block list is held, so it can be released.
+    void NoteListed(EBMLCluster& cluster);
+    std::vector<EBMLCluster*> listedClusters; // clusters whose block lists may be held...
+    std::vector<bool> inListedClusters;       // ...by cluster index
 
     // Sample delivery helpers (SampleDelivery.cpp).
     // Reads a block's block and lace headers through the cursor's reader and
@@ -239,35 +297,146 @@ private:
     FrameTiming TimeFrames(const _tagMKVTrackIndexMeta& record, EBMLSegment& segment, CBitStreamParser* parser,
                            BlockRef at, const std::vector<int64_t>& earlier, int64_t previousDuration);
 
-    // Seeking helpers (Seeking.cpp).
+    // Seeking helpers (Seeking.cpp), one step each.
     struct Landing;
+    struct ForwardSearch;
+    struct BackwardSearch;
     Landing FindLanding(int32_t track, _tagMKVReadCursor& cursor, int64_t requested);
-    int32_t StartCluster(const _tagMKVTrackIndexMeta& record, _tagMKVReadCursor& cursor, int64_t requested);
-    bool LatestKeyFrameIn(const _tagMKVTrackIndexMeta& record, int32_t cluster, int64_t requested,
-                          KeyFrameRef& found) const;
-    int64_t TrackEnd(const _tagMKVTrackIndexMeta& record, _tagMKVReadCursor& cursor,
-                     const std::vector<BlockRef>& lastBlocks);
+    // Where the search for a landing starts: the cluster of the track's last
+    // cue point at or before the request (and the cued block), else the last
+    // cluster that starts at or before it.
+    BlockRef StartPoint(const _tagMKVTrackIndexMeta& record, EBMLSegment& segment, int64_t requested);
+    // The cue point of a track last at or before a time, or null.
+    static const CueRef* LastCueAtOrBefore(const _tagMKVTrackIndexMeta& record, int64_t time);
+    // The block a cue names, when its cluster and block read soundly there.
+    bool CuedBlock(const _tagMKVTrackIndexMeta& record, EBMLSegment& segment, const CueRef& cue, BlockRef& at);
+    // The last cluster whose timecode is at or before `requested`, from
+    // `from` on: over known clusters, by bisection over file offsets where
+    // the clusters between are unknown, and forward cluster by cluster.
+    EBMLCluster* LastClusterAtOrBefore(EBMLSegment& segment, EBMLCluster* from, int64_t requested);
+    // Forward from `start` until a frame of the track starts after the
+    // request: the latest suitable frame at or before it, the first
+    // suitable one after it, and the track's blocks met.
+    ForwardSearch SearchForward(const _tagMKVTrackIndexMeta& record, EBMLSegment& segment,
+                                CBitStreamParser* parser, BlockRef start, int64_t requested);
+    // Back cluster by cluster from `before`: the latest suitable frame at or
+    // before the request, and the earliest suitable frame after it met.
+    BackwardSearch SearchBackward(const _tagMKVTrackIndexMeta& record, EBMLSegment& segment,
+                                  CBitStreamParser* parser, EBMLCluster* before, int64_t requested);
+    // The latest suitable frame at or before the request among a cluster's
+    // last blocks, found from the bytes before its end; false when they do
+    // not settle it.
+    bool SearchClusterTail(const _tagMKVTrackIndexMeta& record, EBMLSegment& segment, CBitStreamParser* parser,
+                           EBMLCluster& cluster, int64_t requested, BlockRef& found);
+    // Makes the cluster of the nearest cue point before `cluster` known.
+    void LearnCuedClusterBefore(EBMLSegment& segment, const EBMLCluster& cluster);
+    // A video track's latest noted key frame at or before the request in a cluster.
+    static const KeyFrameRef* LatestKeyFrameIn(const _tagMKVTrackIndexMeta& record, int32_t cluster,
+                                               int64_t requested);
+    // The end of the track's last frame, from its last blocks in file order
+    // (the Segment's last cluster is found forward from `from`).
+    int64_t TrackEnd(_tagMKVTrackIndexMeta& record, _tagMKVReadCursor& cursor, EBMLCluster* from);
+    // A block boundary among the last bytes of a cluster that the element
+    // chain from it to the cluster's end confirms; false when none does.
+    bool FindTailBlock(EBMLSegment& segment, CBitStreamParser* parser, const EBMLCluster& cluster,
+                       int32_t tailBytes, int64_t& start);
+    std::vector<uint8_t> tailBytes; // the bytes before a cluster's end, searched for block boundaries
     void PlaceCursor(_tagMKVReadCursor& cursor, BlockRef at);
     // Leaves the cursor after the last block: the next sample request ends.
     void PlaceCursorAtEnd(_tagMKVReadCursor& cursor);
+    // Builds each track's cue list from the Cues.
+    void IndexCues(EBMLSegment& segment);
 
     std::vector<uint8_t> laceHead; // a block's block and lace headers, reused across blocks
     bool loaded = false;
 };
 
 template <class Visit>
-bool KelmMKVDemux::WalkBlocks(EBMLSegment& segment, CBitStreamParser* parser, BlockRef from, Visit&& visit)
+bool KelmMKVDemux::WalkCluster(EBMLSegment& segment, CBitStreamParser* parser, EBMLCluster& cluster, int64_t from,
+                               int32_t fromBlock, Visit&& visit)
 {
-    for (BlockRef at = from;; ++at.block) {
-        if (!SettleOnBlock(segment, parser, at)) {
-            return false;
-        }
-        EBMLCluster& cluster = *segment.clusters[static_cast<size_t>(at.cluster)];
-        EBMLBlockGroup& group = *cluster.blockGroups[static_cast<size_t>(at.group)];
-        if (!visit(at, cluster, group, *group.blocks[static_cast<size_t>(at.block)])) {
-            return true;
+    WalkPin pin(walkPins, cluster);
+    const bool fromStart = from < 0;
+    size_t g = 0;
+    int32_t b = fromBlock;
+    if (fromStart) {
+        cluster.ListFromStart(parser);
+    } else {
+        int32_t found = cluster.ListAt(parser, from);
+        if (found < 0) {
+            // No group starts there: from the first group after it.
+            cluster.ListFromStart(parser);
+            cluster.ListBlocks(parser, SIZE_MAX);
+            while (g < cluster.blockGroups.size() && cluster.blockGroups[g]->elementPosition < from) {
+                ++g;
+            }
+            if (g >= cluster.blockGroups.size() || cluster.blockGroups[g]->elementPosition != from) {
+                b = 0;
+            }
+        } else {
+            g = static_cast<size_t>(found);
         }
     }
+    for (;;) {
+        if (g >= cluster.blockGroups.size()) {
+            bool more = g == 0 ? (cluster.ListBlocks(parser, 1), !cluster.blockGroups.empty())
+                               : cluster.ListNext(parser, g - 1);
+            NoteListed(cluster);
+            if (!more) {
+                break;
+            }
+            continue;
+        }
+        EBMLBlockGroup& group = *cluster.blockGroups[g];
+        if (b < 0 || static_cast<size_t>(b) >= group.blocks.size()) {
+            ++g;
+            b = 0;
+            continue;
+        }
+        const BlockRef ref{cluster.index, group.elementPosition, b};
+        NoteBlock(segment, cluster, group, b);
+        if (!visit(ref, cluster, group, *group.blocks[static_cast<size_t>(b)])) {
+            NoteListed(cluster);
+            return false;
+        }
+        // The visit may have listed more of the cluster in front of the group.
+        if (g >= cluster.blockGroups.size() || cluster.blockGroups[g]->elementPosition != ref.group) {
+            int32_t moved = cluster.GroupAt(ref.group);
+            if (moved < 0) {
+                break;
+            }
+            g = static_cast<size_t>(moved);
+        }
+        ++b;
+    }
+    if (fromStart && cluster.IsParsed()) {
+        NoteClusterWalked(cluster);
+    }
+    return true;
+}
+
+template <class Visit>
+bool KelmMKVDemux::WalkBlocks(EBMLSegment& segment, CBitStreamParser* parser, BlockRef from, Visit&& visit)
+{
+    if (from.cluster < 0 || static_cast<size_t>(from.cluster) >= segment.clusters.size()) {
+        return false;
+    }
+    EBMLCluster* cluster = segment.clusters[static_cast<size_t>(from.cluster)].get();
+    int64_t group = from.group;
+    int32_t block = from.block;
+    while (cluster != nullptr) {
+        if (!WalkCluster(segment, parser, *cluster, group, block, visit)) {
+            return true;
+        }
+        EBMLCluster* next = segment.NextCluster(*cluster);
+        if (!IsPinned(*cluster)) {
+            cluster->ReleaseBlocks();
+        }
+        cluster = next;
+        group = -1;
+        block = 0;
+    }
+    return false;
 }
 
 // The 5-byte AAC decoder configuration (AudioSpecificConfig + SBR sync

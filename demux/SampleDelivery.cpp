@@ -145,18 +145,19 @@ KelmMKVDemux::FrameTiming KelmMKVDemux::TimeFrames(const _tagMKVTrackIndexMeta& 
                                                    const std::vector<int64_t>& earlier, int64_t previousDuration)
 {
     FrameTiming timing;
-    if (!SettleOnBlock(segment, parser, at)) {
+    Located located;
+    if (!SettleOnBlock(segment, parser, at, &located)) {
         return timing;
     }
-    EBMLCluster& cluster = *segment.clusters[static_cast<size_t>(at.cluster)];
-    const EBMLBlockGroup& group = *cluster.blockGroups[static_cast<size_t>(at.group)];
-    const EBMLBlock& block = *group.blocks[static_cast<size_t>(at.block)];
+    // What the walk ahead below needs of the block, taken before it may
+    // release the block's cluster.
+    const EBMLBlock& block = *located.block;
     const uint32_t trackNumber = block.trackNumber;
     const int32_t frames = std::max(block.frameCount, 1);
-    timing.time = BlockTime(segment, cluster, block);
+    timing.time = BlockTime(segment, *located.cluster, block);
 
-    if (group.hasBlockDuration) {
-        timing.span = std::max<int64_t>(segment.GetRefTime(static_cast<int64_t>(group.blockDuration)), 0);
+    if (located.group->hasBlockDuration) {
+        timing.span = std::max<int64_t>(segment.GetRefTime(static_cast<int64_t>(located.group->blockDuration)), 0);
         timing.divisor = frames;
         return timing;
     }
@@ -225,17 +226,25 @@ uint32_t KelmMKVDemux::FindSamples(int32_t track)
     CBitStreamParser* parser = cursor.parser;
     const uint32_t trackNumber = record.trackEntry->trackNumber;
 
+    BlockRef from{cursor.clusterIndex, cursor.groupPosition, cursor.blockIndex};
+    if (from.cluster < 0) {
+        EBMLCluster* first = segment.FirstCluster();
+        from = BlockRef{first != nullptr ? first->index : -1, -1, 0};
+    }
     BlockRef at;
+    EBMLCluster* cluster = nullptr;
+    EBMLBlockGroup* group = nullptr;
     EBMLBlock* next = nullptr;
-    bool stopped = WalkBlocks(segment, parser, BlockRef{cursor.clusterIndex, cursor.groupIndex, cursor.blockIndex},
-                              [&](BlockRef ref, EBMLCluster&, EBMLBlockGroup&, EBMLBlock& block) {
-                                  if (block.trackNumber != trackNumber || !SplitBlock(parser, block)) {
-                                      return true;
-                                  }
-                                  at = ref;
-                                  next = &block;
-                                  return false;
-                              });
+    bool stopped = WalkBlocks(segment, parser, from, [&](BlockRef ref, EBMLCluster& c, EBMLBlockGroup& g, EBMLBlock& block) {
+        if (block.trackNumber != trackNumber || !SplitBlock(parser, block)) {
+            return true;
+        }
+        at = ref;
+        cluster = &c;
+        group = &g;
+        next = &block;
+        return false;
+    });
     if (!stopped) {
         PlaceCursorAtEnd(cursor);
         return ZOLVDMX_END_OF_TRACK;
@@ -248,11 +257,12 @@ uint32_t KelmMKVDemux::FindSamples(int32_t track)
         }
     }
     cursor.skipFrames = 0;
-    cursor.cluster = segment.clusters[static_cast<size_t>(at.cluster)].get();
-    cursor.clusterIndex = at.cluster;
-    cursor.groupIndex = at.group;
-    cursor.blockIndex = at.block + 1;
+    cursor.cluster = cluster;
+    cursor.group = group;
     cursor.block = next;
+    cursor.clusterIndex = at.cluster;
+    cursor.groupPosition = at.group;
+    cursor.blockIndex = at.block + 1;
     FrameTiming timing = TimeFrames(record, segment, parser, at, record.recentBlockTimes, record.lastFrameDuration);
     record.recentBlockTimes.push_back(timing.time);
     if (record.recentBlockTimes.size() > static_cast<size_t>(kPresentationLookAhead)) {
@@ -280,6 +290,7 @@ uint32_t KelmMKVDemux::GetNextMediaSample(int32_t track, unsigned char* dest, in
         // block is dropped and the search goes on for this track.
         cursor.block->DropFrames();
         cursor.block = nullptr;
+        cursor.group = nullptr;
     }
     if (cursor.block == nullptr && FindSamples(track) != ZOLVDMX_OK) {
         ReleaseIdleClusters();
@@ -298,10 +309,7 @@ uint32_t KelmMKVDemux::GetNextMediaSample(int32_t track, unsigned char* dest, in
     uint32_t result = DeliverFrame(record, cursor, dest, capacity, size) ? ZOLVDMX_OK : ZOLVDMX_E_FAIL;
 
     if (result == ZOLVDMX_OK) {
-        key = false;
-        if (trackType == kTrackTypeVideo && cursor.groupIndex < static_cast<int32_t>(cursor.cluster->blockGroups.size())) {
-            key = IsKeyFrame(*cursor.cluster->blockGroups[static_cast<size_t>(cursor.groupIndex)], block);
-        }
+        key = trackType == kTrackTypeVideo && cursor.group != nullptr && IsKeyFrame(*cursor.group, block);
     }
 
     // The frame is consumed whether or not it could be delivered, so a frame
@@ -310,6 +318,7 @@ uint32_t KelmMKVDemux::GetNextMediaSample(int32_t track, unsigned char* dest, in
     record.lastFrameDuration = duration;
     if (!block.HasFrames()) {
         cursor.block = nullptr;
+        cursor.group = nullptr;
     }
     NotePendingRead(cursor);
     ReleaseIdleClusters();

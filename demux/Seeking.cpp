@@ -3,13 +3,18 @@
 // time (for video a key frame, for audio any frame), and reports that
 // frame's start time.
 //
-// The search starts at a cluster found through the Cues (the last cue point
-// of the master track at or before the request) or, without them, through
-// the cluster timecodes, and walks block headers forward until a frame of
-// the track starts after the request; when nothing suitable lies at or
-// after that cluster it looks back cluster by cluster, helped by the key
-// frames noted while listing clusters.
+// The search starts where the track's own cue points say (the last one at
+// or before the request, at the cued block when the cue gives its place),
+// else at the last cluster that starts at or before the request: found over
+// the clusters known, by bisection over file offsets where none are known,
+// and forward from there. From that point block headers are walked forward
+// until a frame of the track starts after the request; when nothing
+// suitable lies there, back cluster by cluster, helped by the key frames
+// earlier walks noted and, for audio, by the last blocks of a cluster read
+// from its end. Nothing before the start point is read unless the landing
+// needs it.
 #include <algorithm>
+#include <cstring>
 
 #include "KelmMKVDemux.h"
 #include "matroska/EBMLSegment.h"
@@ -19,6 +24,11 @@ namespace {
 // A track's last blocks in file order that are timed to find where it ends:
 // enough to cover frames reordered for presentation.
 constexpr size_t kEndBlocks = 16;
+// Bisection probes at most this often before walking cluster by cluster.
+constexpr int kMaxProbes = 48;
+// The last bytes of a cluster read first for an audio track's latest frame
+// before it: what a second or so of 1080p video between audio blocks takes.
+constexpr int32_t kTailBytes = 128 * 1024;
 
 } // namespace
 
@@ -27,295 +37,509 @@ struct KelmMKVDemux::Landing {
     BlockRef at;
 };
 
-int32_t KelmMKVDemux::StartCluster(const _tagMKVTrackIndexMeta& record, _tagMKVReadCursor& cursor, int64_t requested)
+struct KelmMKVDemux::ForwardSearch {
+    bool haveBest = false; // the latest suitable frame at or before the request
+    int64_t bestTime = 0;
+    BlockRef best;
+    bool startsAfter = false; // a frame of the track that starts after the request was met...
+    BlockRef stoppedAt;       // ...here,
+    bool firstAfterSuitable = false; // and it is suitable
+};
+
+struct KelmMKVDemux::BackwardSearch {
+    bool haveBest = false;
+    BlockRef best;
+    bool haveEarliest = false; // the first suitable frame of the earliest cluster with one, after the request
+    BlockRef earliest;
+};
+
+const CueRef* KelmMKVDemux::LastCueAtOrBefore(const _tagMKVTrackIndexMeta& record, int64_t time)
 {
-    EBMLSegment& segment = *cursor.segment;
-    CBitStreamParser* parser = cursor.parser;
-    const EBMLTrackEntry* master = segment.GetMasterTrack();
-    int32_t start = -1;
-
-    // The last cue point of the master track at or before the request.
-    if (master != nullptr) {
-        bool found = false;
-        int64_t cueTime = 0;
-        int64_t key = 0;
-        for (const auto& cue : segment.cueList) {
-            for (const auto& point : cue->cuePoints) {
-                int64_t p = segment.GetRefTime(static_cast<int64_t>(point->cueTime.value));
-                if (p > requested || (found && p < cueTime)) {
-                    continue;
-                }
-                for (const auto& position : point->trackPositions) {
-                    if (position->cueTrack != master->trackNumber || position->clusterPositions.empty()) {
-                        continue;
-                    }
-                    uint64_t offset = position->clusterPositions.front()->value;
-                    if (offset > static_cast<uint64_t>(INT64_MAX - segment.dataPosition)) {
-                        continue;
-                    }
-                    found = true;
-                    cueTime = p;
-                    key = segment.dataPosition + static_cast<int64_t>(offset);
-                    break;
-                }
-            }
-        }
-        if (found) {
-            auto where = segment.clusterMap.find(key);
-            if (where == segment.clusterMap.end() && segment.ContinueParsingTo(key)) {
-                where = segment.clusterMap.find(key);
-            }
-            if (where != segment.clusterMap.end()) {
-                start = where->second->index;
-            }
-        }
-    }
-
-    // Without a usable cue point, the last cluster that starts at or before
-    // the request. A track other than the master starts from the last such
-    // cluster at or after the cue point's: its frames need no key frame.
-    if (start < 0 || record.trackEntry != master) {
-        int32_t from = std::max(start, 0);
-        start = from;
-        for (int32_t c = from; EnsureCluster(segment, c); ++c) {
-            EBMLCluster& cluster = *segment.clusters[static_cast<size_t>(c)];
-            cluster.ReadTimecode(parser);
-            if (segment.GetRefTime(cluster.timecode) > requested) {
-                break;
-            }
-            start = c;
-        }
-    }
-    return start;
+    auto after = std::upper_bound(record.cues.begin(), record.cues.end(), time,
+                                  [](int64_t t, const CueRef& cue) { return t < cue.time; });
+    return after == record.cues.begin() ? nullptr : &*(after - 1);
 }
 
-bool KelmMKVDemux::LatestKeyFrameIn(const _tagMKVTrackIndexMeta& record, int32_t cluster, int64_t requested,
-                                    KeyFrameRef& found) const
+void KelmMKVDemux::IndexCues(EBMLSegment& segment)
 {
-    const std::vector<KeyFrameRef>& known = record.keyFrames;
-    auto after = std::upper_bound(known.begin(), known.end(), requested,
-                                  [](int64_t time, const KeyFrameRef& key) { return time < key.time; });
-    for (auto it = after; it != known.begin();) {
-        --it;
-        if (it->at.cluster == cluster) {
-            found = *it;
+    for (const auto& cues : segment.cueList) {
+        for (const auto& point : cues->cuePoints) {
+            const int64_t time = segment.GetRefTime(static_cast<int64_t>(point->cueTime.value));
+            for (const auto& position : point->trackPositions) {
+                _tagMKVTrackIndexMeta* record = TrackByNumber(position->cueTrack);
+                if (record == nullptr || position->clusterPositions.empty()) {
+                    continue;
+                }
+                uint64_t offset = position->clusterPositions.front()->value;
+                if (offset > static_cast<uint64_t>(INT64_MAX - segment.dataPosition)) {
+                    continue;
+                }
+                CueRef cue{time, segment.dataPosition + static_cast<int64_t>(offset), -1};
+                if (position->hasRelativePosition &&
+                    position->cueRelativePosition < static_cast<uint64_t>(INT64_MAX / 2)) {
+                    cue.block = static_cast<int64_t>(position->cueRelativePosition); // relative until checked
+                }
+                record->cues.push_back(cue);
+            }
+        }
+    }
+    for (_tagMKVTrackIndexMeta& record : tracks) {
+        std::stable_sort(record.cues.begin(), record.cues.end(),
+                         [](const CueRef& a, const CueRef& b) { return a.time < b.time; });
+    }
+}
+
+bool KelmMKVDemux::CuedBlock(const _tagMKVTrackIndexMeta& record, EBMLSegment& segment, const CueRef& cue,
+                             BlockRef& at)
+{
+    EBMLCluster* cluster = segment.ClusterAt(cue.cluster);
+    if (cluster == nullptr) {
+        return false; // the cue points at something that is not a cluster
+    }
+    at = BlockRef{cluster->index, -1, 0};
+    if (cue.block < 0 || cue.block > static_cast<int64_t>(cluster->dataSize)) {
+        return true;
+    }
+    // The cued block, when what lies there is a block of the track at the
+    // cue's time: otherwise the search starts at the cluster's start.
+    const int64_t position = cluster->dataPosition + cue.block;
+    const bool listedBefore = cluster->IsListed();
+    int32_t index = cluster->ListAt(segment.WalkStream(), position);
+    NoteListed(*cluster);
+    if (index >= 0) {
+        const EBMLBlockGroup& group = *cluster->blockGroups[static_cast<size_t>(index)];
+        for (const auto& block : group.blocks) {
+            if (block->trackNumber == record.trackEntry->trackNumber && BlockTime(segment, *cluster, *block) == cue.time) {
+                at.group = position;
+                return true;
+            }
+        }
+    }
+    if (!listedBefore && !IsPinned(*cluster)) {
+        cluster->ReleaseBlocks(); // what was listed from there is not to be trusted
+    }
+    return true;
+}
+
+EBMLCluster* KelmMKVDemux::LastClusterAtOrBefore(EBMLSegment& segment, EBMLCluster* from, int64_t requested)
+{
+    EBMLCluster* first = segment.FirstCluster();
+    if (first == nullptr) {
+        return nullptr;
+    }
+    auto timeOf = [&](const EBMLCluster& cluster) { return segment.GetRefTime(static_cast<int64_t>(cluster.timecode)); };
+    EBMLCluster* lo = from != nullptr && timeOf(*from) <= requested ? from : first;
+    if (timeOf(*lo) > requested) {
+        return lo; // the request lies before every cluster
+    }
+    // The clusters known around the request bound the search.
+    EBMLCluster* hi = nullptr;
+    segment.KnownAround(requested, lo, hi);
+    int64_t limit = hi != nullptr ? hi->elementPosition : segment.DataEnd();
+    const double duration = GetFileDuration();
+    int64_t lastSpan = INT64_MAX;
+    for (int probes = 0; probes < kMaxProbes; ++probes) {
+        EBMLCluster* next = lo->next;
+        const int64_t low = lo->DeclaredEnd();
+        const int64_t span = limit - low;
+        // Where the request lies if the bit rate is even (the middle when
+        // the last probes did not halve the span).
+        const int64_t loTime = timeOf(*lo);
+        const int64_t hiTime = hi != nullptr ? timeOf(*hi) : static_cast<int64_t>(duration);
+        int64_t estimate = low + span / 2;
+        if (hiTime > loTime && 2 * span < lastSpan) {
+            double share = static_cast<double>(requested - loTime) / static_cast<double>(hiTime - loTime);
+            estimate = low + static_cast<int64_t>(static_cast<double>(span) * std::min(std::max(share, 0.0), 1.0));
+        }
+        lastSpan = span;
+        // Near the cluster known: the next one, found by its neighbour.
+        const int64_t near = 2 * std::max<int64_t>(static_cast<int64_t>(std::min<uint64_t>(lo->dataSize, 1 << 26)), 65536);
+        if (next != nullptr || span <= near || estimate - low <= near) {
+            next = segment.NextCluster(*lo);
+            if (next == nullptr || timeOf(*next) > requested) {
+                return lo;
+            }
+            lo = next;
+            continue;
+        }
+        EBMLCluster* found = segment.ClusterFrom(estimate, limit);
+        if (found == nullptr || found->elementPosition >= limit) {
+            limit = estimate; // no cluster starts between the estimate and the limit
+            continue;
+        }
+        if (timeOf(*found) <= requested) {
+            lo = found;
+        } else {
+            hi = found;
+            limit = found->elementPosition;
+        }
+    }
+    for (EBMLCluster* next = segment.NextCluster(*lo); next != nullptr && timeOf(*next) <= requested;
+         next = segment.NextCluster(*lo)) {
+        lo = next;
+    }
+    return lo;
+}
+
+BlockRef KelmMKVDemux::StartPoint(const _tagMKVTrackIndexMeta& record, EBMLSegment& segment, int64_t requested)
+{
+    BlockRef at;
+    if (const CueRef* cue = LastCueAtOrBefore(record, requested)) {
+        if (CuedBlock(record, segment, *cue, at)) {
+            return at;
+        }
+    }
+    // Without a usable cue point of its own, the track starts from the last
+    // cluster at or before the request; the master track's cue point tells
+    // where to look from.
+    EBMLCluster* from = nullptr;
+    const EBMLTrackEntry* master = segment.GetMasterTrack();
+    if (master != nullptr && master != record.trackEntry) {
+        if (const _tagMKVTrackIndexMeta* masterRecord = TrackByNumber(master->trackNumber)) {
+            if (const CueRef* cue = LastCueAtOrBefore(*masterRecord, requested)) {
+                from = segment.ClusterAt(cue->cluster);
+            }
+        }
+    }
+    EBMLCluster* start = LastClusterAtOrBefore(segment, from, requested);
+    return BlockRef{start != nullptr ? start->index : -1, -1, 0};
+}
+
+const KeyFrameRef* KelmMKVDemux::LatestKeyFrameIn(const _tagMKVTrackIndexMeta& record, int32_t cluster,
+                                                  int64_t requested)
+{
+    auto noted = record.keyFrames.find(cluster);
+    if (noted == record.keyFrames.end()) {
+        return nullptr;
+    }
+    const KeyFrameRef* latest = nullptr;
+    for (const KeyFrameRef& key : noted->second.keyFrames) {
+        if (key.time <= requested && (latest == nullptr || key.time >= latest->time)) {
+            latest = &key;
+        }
+    }
+    return latest;
+}
+
+KelmMKVDemux::ForwardSearch KelmMKVDemux::SearchForward(const _tagMKVTrackIndexMeta& record, EBMLSegment& segment,
+                                                        CBitStreamParser* parser, BlockRef start, int64_t requested)
+{
+    ForwardSearch search;
+    const uint32_t trackNumber = record.trackEntry->trackNumber;
+    const bool keyFramesOnly = record.trackEntry->trackType.value == kTrackTypeVideo;
+    auto offer = [&](const BlockRef& ref, int64_t t) {
+        if (!search.haveBest || t >= search.bestTime) {
+            search.best = ref;
+            search.bestTime = t;
+            search.haveBest = true;
+        }
+    };
+    // Frames decoded later start later too, key frames included: the walk
+    // ends at the first frame of the track that starts after the request.
+    auto visit = [&](BlockRef ref, EBMLCluster& cluster, EBMLBlockGroup& group, EBMLBlock& block) {
+        if (block.trackNumber != trackNumber) {
             return true;
         }
-        if (it->at.cluster < cluster) {
+        const bool suitable = !keyFramesOnly || IsKeyFrame(group, block);
+        int64_t t = BlockTime(segment, cluster, block);
+        if (t > requested) {
+            search.startsAfter = true;
+            search.stoppedAt = ref;
+            search.firstAfterSuitable = suitable;
             return false;
+        }
+        if (suitable) {
+            offer(ref, t);
+        }
+        return true;
+    };
+    if (start.cluster < 0) {
+        return search;
+    }
+    EBMLCluster* cluster = segment.clusters[static_cast<size_t>(start.cluster)].get();
+    int64_t from = start.group;
+    while (cluster != nullptr) {
+        EBMLCluster* next = nullptr;
+        // A cluster whose key frames are all noted, followed by one that
+        // starts at or before the request, needs no walk for video.
+        auto noted = record.keyFrames.find(cluster->index);
+        if (keyFramesOnly && from < 0 && noted != record.keyFrames.end() && noted->second.complete &&
+            (next = segment.NextCluster(*cluster)) != nullptr &&
+            segment.GetRefTime(static_cast<int64_t>(next->timecode)) <= requested) {
+            if (const KeyFrameRef* key = LatestKeyFrameIn(record, cluster->index, requested)) {
+                offer(key->at, key->time);
+            }
+            cluster = next;
+            continue;
+        }
+        if (!WalkCluster(segment, parser, *cluster, from, 0, visit)) {
+            return search;
+        }
+        next = segment.NextCluster(*cluster);
+        if (!IsPinned(*cluster)) {
+            cluster->ReleaseBlocks();
+        }
+        cluster = next;
+        from = -1;
+    }
+    return search;
+}
+
+bool KelmMKVDemux::FindTailBlock(EBMLSegment&, CBitStreamParser* parser, const EBMLCluster& cluster,
+                                 int32_t tailSize, int64_t& start)
+{
+    const int64_t end = cluster.DeclaredEnd();
+    const int64_t from = std::max(cluster.dataPosition, end - tailSize);
+    if (from <= cluster.dataPosition) {
+        return false; // the whole cluster: listed from its start instead
+    }
+    const auto n = static_cast<int32_t>(end - from);
+    tailBytes.resize(static_cast<size_t>(n));
+    // Through the shared windows, so that listing from the block found
+    // reads nothing again.
+    parser->Seek(from, ZOLVDMX_SEEK_SET);
+    for (int32_t got = 0; got < n;) {
+        int32_t piece = parser->GetBytes(std::min(n - got, HostSource::kWindowSize / 2), tailBytes.data() + got);
+        if (piece <= 0) {
+            return false;
+        }
+        got += piece;
+    }
+    std::vector<uint32_t> trackNumbers;
+    for (const _tagMKVTrackIndexMeta& record : tracks) {
+        trackNumbers.push_back(record.trackEntry->trackNumber);
+    }
+    int32_t boundary = EBMLCluster::FindBoundaryFromEnd(tailBytes.data(), n, trackNumbers);
+    if (boundary < 0) {
+        return false;
+    }
+    start = from + boundary;
+    return true;
+}
+
+bool KelmMKVDemux::SearchClusterTail(const _tagMKVTrackIndexMeta& record, EBMLSegment& segment,
+                                     CBitStreamParser* parser, EBMLCluster& cluster, int64_t requested,
+                                     BlockRef& found)
+{
+    // Only when the cluster's end is certain: its size is declared and the
+    // next cluster starts there.
+    const EBMLCluster* next = cluster.next;
+    if (cluster.IsListed() || next == nullptr || next->elementPosition != cluster.DeclaredEnd()) {
+        return false;
+    }
+    for (int32_t tail : {kTailBytes, 4 * kTailBytes}) {
+        int64_t start = 0;
+        if (!FindTailBlock(segment, parser, cluster, tail, start)) {
+            return false;
+        }
+        bool have = false;
+        WalkCluster(segment, parser, cluster, start, 0, [&](BlockRef ref, EBMLCluster& c, EBMLBlockGroup&, EBMLBlock& block) {
+            if (block.trackNumber == record.trackEntry->trackNumber && BlockTime(segment, c, block) <= requested) {
+                found = ref;
+                have = true;
+            }
+            return true;
+        });
+        if (!IsPinned(cluster)) {
+            cluster.ReleaseBlocks();
+        }
+        if (have) {
+            return true;
         }
     }
     return false;
 }
 
-int64_t KelmMKVDemux::TrackEnd(const _tagMKVTrackIndexMeta& record, _tagMKVReadCursor& cursor,
-                               const std::vector<BlockRef>& lastBlocks)
+void KelmMKVDemux::LearnCuedClusterBefore(EBMLSegment& segment, const EBMLCluster& cluster)
 {
+    // The cluster of the nearest cue point before this cluster becomes
+    // known: the clusters between are then found forward from it, which
+    // costs a header each, rather than by searching the bytes back.
+    const int64_t time = segment.GetRefTime(static_cast<int64_t>(cluster.timecode));
+    int64_t nearest = -1;
+    for (const _tagMKVTrackIndexMeta& record : tracks) {
+        auto after = std::lower_bound(record.cues.begin(), record.cues.end(), time,
+                                      [](const CueRef& cue, int64_t t) { return cue.time < t; });
+        for (int steps = 0; after != record.cues.begin() && steps < 8; ++steps) {
+            --after;
+            if (after->cluster < cluster.elementPosition) {
+                nearest = std::max(nearest, after->cluster);
+                break;
+            }
+        }
+    }
+    if (nearest >= 0) {
+        segment.ClusterAt(nearest);
+    }
+}
+
+KelmMKVDemux::BackwardSearch KelmMKVDemux::SearchBackward(const _tagMKVTrackIndexMeta& record,
+                                                          EBMLSegment& segment, CBitStreamParser* parser,
+                                                          EBMLCluster* before, int64_t requested)
+{
+    BackwardSearch search;
+    const uint32_t trackNumber = record.trackEntry->trackNumber;
+    const bool keyFramesOnly = record.trackEntry->trackType.value == kTrackTypeVideo;
+    if (before != nullptr && before->previous == nullptr) {
+        LearnCuedClusterBefore(segment, *before);
+    }
+    for (EBMLCluster* cluster = before != nullptr ? segment.PreviousCluster(*before) : nullptr;
+         cluster != nullptr && !search.haveBest; cluster = segment.PreviousCluster(*cluster)) {
+        auto noted = record.keyFrames.find(cluster->index);
+        if (keyFramesOnly && noted != record.keyFrames.end() && noted->second.complete) {
+            if (const KeyFrameRef* key = LatestKeyFrameIn(record, cluster->index, requested)) {
+                search.best = key->at;
+                search.haveBest = true;
+            } else if (!noted->second.keyFrames.empty()) {
+                search.earliest = noted->second.keyFrames.front().at;
+                search.haveEarliest = true;
+            }
+            continue;
+        }
+        // Audio lands on its latest frame: it is among a cluster's last
+        // blocks, which are read from the cluster's end.
+        if (!keyFramesOnly && SearchClusterTail(record, segment, parser, *cluster, requested, search.best)) {
+            search.haveBest = true;
+            break;
+        }
+        int64_t bestTime = 0;
+        bool earliestHere = false;
+        WalkCluster(segment, parser, *cluster, -1, 0, [&](BlockRef ref, EBMLCluster& c, EBMLBlockGroup& group,
+                                                          EBMLBlock& block) {
+            if (block.trackNumber != trackNumber || (keyFramesOnly && !IsKeyFrame(group, block))) {
+                return true;
+            }
+            int64_t t = BlockTime(segment, c, block);
+            if (t <= requested && (!search.haveBest || t >= bestTime)) {
+                search.best = ref;
+                bestTime = t;
+                search.haveBest = true;
+            } else if (t > requested && !earliestHere) {
+                search.earliest = ref;
+                earliestHere = true;
+                search.haveEarliest = true;
+            }
+            return true;
+        });
+        if (!IsPinned(*cluster)) {
+            cluster->ReleaseBlocks();
+        }
+    }
+    return search;
+}
+
+int64_t KelmMKVDemux::TrackEnd(_tagMKVTrackIndexMeta& record, _tagMKVReadCursor& cursor, EBMLCluster* from)
+{
+    if (record.endKnown) {
+        return record.endTime;
+    }
+    EBMLSegment& segment = *cursor.segment;
+    CBitStreamParser* parser = cursor.parser;
+    // The track's last blocks in file order, from the last cluster back.
+    EBMLCluster* last = from;
+    for (EBMLCluster* next = last != nullptr ? segment.NextCluster(*last) : nullptr; next != nullptr;
+         next = segment.NextCluster(*last)) {
+        last = next;
+    }
+    const uint32_t trackNumber = record.trackEntry->trackNumber;
+    std::vector<BlockRef> lastBlocks;
+    for (EBMLCluster* cluster = last; cluster != nullptr && lastBlocks.size() < kEndBlocks;
+         cluster = segment.PreviousCluster(*cluster)) {
+        std::vector<BlockRef> inCluster;
+        WalkCluster(segment, parser, *cluster, -1, 0, [&](BlockRef ref, EBMLCluster&, EBMLBlockGroup&, EBMLBlock& block) {
+            if (block.trackNumber == trackNumber) {
+                inCluster.push_back(ref);
+            }
+            return true;
+        });
+        lastBlocks.insert(lastBlocks.begin(), inCluster.begin(), inCluster.end());
+        if (!IsPinned(*cluster)) {
+            cluster->ReleaseBlocks();
+        }
+    }
+    if (lastBlocks.size() > kEndBlocks) {
+        lastBlocks.erase(lastBlocks.begin(), lastBlocks.end() - static_cast<std::ptrdiff_t>(kEndBlocks));
+    }
     // Each block is timed as delivery would time it; a block's end is the
     // end of its last frame.
-    EBMLSegment& segment = *cursor.segment;
     int64_t end = INT64_MIN;
     int64_t previous = 0;
     std::vector<int64_t> earlier;
     for (BlockRef ref : lastBlocks) {
-        FrameTiming timing = TimeFrames(record, segment, cursor.parser, ref, earlier, previous);
+        FrameTiming timing = TimeFrames(record, segment, parser, ref, earlier, previous);
         earlier.push_back(timing.time);
+        Located located;
         BlockRef at = ref;
-        if (!SettleOnBlock(segment, cursor.parser, at)) {
+        if (!SettleOnBlock(segment, parser, at, &located)) {
             continue;
         }
-        const EBMLCluster& cluster = *segment.clusters[static_cast<size_t>(at.cluster)];
-        int32_t frames = std::max(
-            cluster.blockGroups[static_cast<size_t>(at.group)]->blocks[static_cast<size_t>(at.block)]->frameCount, 1);
+        int32_t frames = std::max(located.block->frameCount, 1);
         int64_t blockEnd = timing.Start(frames);
         previous = blockEnd - timing.Start(frames - 1);
         end = std::max(end, blockEnd);
     }
+    record.endKnown = !lastBlocks.empty();
+    record.endTime = end;
     return end;
 }
 
 KelmMKVDemux::Landing KelmMKVDemux::FindLanding(int32_t track, _tagMKVReadCursor& cursor, int64_t requested)
 {
-    const _tagMKVTrackIndexMeta& record = tracks[static_cast<size_t>(track)];
+    _tagMKVTrackIndexMeta& record = tracks[static_cast<size_t>(track)];
     EBMLSegment& segment = *cursor.segment;
     CBitStreamParser* parser = cursor.parser;
-    const uint32_t trackNumber = record.trackEntry->trackNumber;
-    // Video lands on key frames; every frame of any other track will do.
-    const bool keyFramesOnly = record.trackEntry->trackType.value == kTrackTypeVideo;
-    auto suitable = [&](const EBMLBlockGroup& group, const EBMLBlock& block) {
-        return !keyFramesOnly || IsKeyFrame(group, block);
-    };
-
     Landing landing;
-    bool haveBest = false;
-    int64_t bestTime = 0;
-    bool haveFirst = false; // the earliest suitable block met after the request
-    BlockRef first;
-    bool startsAfter = false;
-    BlockRef stoppedAt;
-    int32_t lastCluster = -1;
 
-    // Forward from the start cluster, until a frame of the track starts after
-    // the request: frames decoded later start later too, key frames included.
-    const int32_t start = StartCluster(record, cursor, requested);
-    auto visit = [&](BlockRef ref, EBMLCluster& cluster, EBMLBlockGroup& group, EBMLBlock& block) {
-        if (ref.cluster != lastCluster) {
-            // Clusters walked past are not kept listed.
-            ReleaseIdleClusters(&cluster);
-            lastCluster = ref.cluster;
-        }
-        if (block.trackNumber != trackNumber) {
-            return true;
-        }
-        int64_t t = BlockTime(segment, cluster, block);
-        if (t > requested) {
-            startsAfter = true;
-            stoppedAt = ref;
-            if (suitable(group, block)) {
-                first = ref;
-                haveFirst = true;
-            }
-            return false;
-        }
-        if (suitable(group, block) && (!haveBest || t >= bestTime)) {
-            landing.at = ref;
-            bestTime = t;
-            haveBest = true;
-        }
-        return true;
-    };
-    bool ended = false;
-    for (int32_t c = start;; ++c) {
-        if (!EnsureCluster(segment, c)) {
-            ended = true;
-            break;
-        }
-        // A cluster whose key frames are all noted, followed by one that
-        // starts at or before the request, needs no listing for video.
-        EBMLCluster& cluster = *segment.clusters[static_cast<size_t>(c)];
-        if (keyFramesOnly && cluster.keyFramesNoted && EnsureCluster(segment, c + 1)) {
-            EBMLCluster& following = *segment.clusters[static_cast<size_t>(c) + 1];
-            following.ReadTimecode(parser);
-            KeyFrameRef known;
-            if (segment.GetRefTime(following.timecode) <= requested) {
-                if (LatestKeyFrameIn(record, c, requested, known) && (!haveBest || known.time >= bestTime)) {
-                    landing.at = known.at;
-                    bestTime = known.time;
-                    haveBest = true;
-                }
-                continue;
-            }
-        }
-        bool stopped = WalkBlocks(segment, parser, BlockRef{c, 0, 0},
-                                  [&](BlockRef ref, EBMLCluster& walked, EBMLBlockGroup& group, EBMLBlock& block) {
-                                      return ref.cluster == c && visit(ref, walked, group, block);
-                                  });
-        if (!stopped) {
-            ended = true;
-            break;
-        }
-        if (startsAfter) {
-            break;
-        }
-    }
-
-    if (ended && !startsAfter) {
+    const BlockRef start = StartPoint(record, segment, requested);
+    ForwardSearch forward = SearchForward(record, segment, parser, start, requested);
+    EBMLCluster* startCluster = start.cluster >= 0 ? segment.clusters[static_cast<size_t>(start.cluster)].get() : nullptr;
+    if (!forward.startsAfter) {
         // No frame of the track starts after the request: past the end of
-        // its last frame, the track is left at its end. The track's last
-        // blocks, in file order, from the last clusters back.
-        std::vector<BlockRef> lastBlocks;
-        for (int32_t c = static_cast<int32_t>(segment.clusters.size()) - 1; c >= 0 && lastBlocks.size() < kEndBlocks;
-             --c) {
-            std::vector<BlockRef> inCluster;
-            WalkBlocks(segment, parser, BlockRef{c, 0, 0},
-                       [&](BlockRef ref, EBMLCluster& walked, EBMLBlockGroup&, EBMLBlock& block) {
-                           if (ref.cluster != c) {
-                               return false;
-                           }
-                           if (block.trackNumber == trackNumber) {
-                               inCluster.push_back(ref);
-                           }
-                           ReleaseIdleClusters(&walked);
-                           return true;
-                       });
-            lastBlocks.insert(lastBlocks.begin(), inCluster.begin(), inCluster.end());
-        }
-        if (lastBlocks.size() > kEndBlocks) {
-            lastBlocks.erase(lastBlocks.begin(), lastBlocks.end() - kEndBlocks);
-        }
-        if (lastBlocks.empty() || requested >= TrackEnd(record, cursor, lastBlocks)) {
+        // its last frame, the track is left at its end.
+        if (requested >= TrackEnd(record, cursor, startCluster) || !record.endKnown) {
             landing.atEnd = true;
             return landing;
         }
     }
-    if (haveBest) {
+    if (forward.haveBest) {
+        landing.at = forward.best;
         return landing;
     }
-
-    // Nothing suitable at or before the request from the start cluster on:
-    // back, cluster by cluster. A cluster whose key frames are all noted
-    // needs no listing.
-    bool haveEarlier = false;
-    BlockRef earliest;
-    for (int32_t c = start - 1; c >= 0 && !haveBest; --c) {
-        EBMLCluster& cluster = *segment.clusters[static_cast<size_t>(c)];
-        KeyFrameRef known;
-        if (keyFramesOnly && cluster.keyFramesNoted) {
-            if (LatestKeyFrameIn(record, c, requested, known)) {
-                landing.at = known.at;
-                haveBest = true;
-            }
-            continue;
+    // Nothing suitable at or before the request from the start point on:
+    // what lies before it in its cluster, then back cluster by cluster.
+    if (startCluster != nullptr && start.group >= 0) {
+        ForwardSearch inCluster = SearchForward(record, segment, parser, BlockRef{start.cluster, -1, 0}, requested);
+        if (inCluster.haveBest) {
+            landing.at = inCluster.best;
+            return landing;
         }
-        bool earliestHere = false;
-        WalkBlocks(segment, parser, BlockRef{c, 0, 0},
-                   [&](BlockRef ref, EBMLCluster& walked, EBMLBlockGroup& group, EBMLBlock& block) {
-                       if (ref.cluster != c) {
-                           return false;
-                       }
-                       if (block.trackNumber != trackNumber || !suitable(group, block)) {
-                           return true;
-                       }
-                       int64_t t = BlockTime(segment, walked, block);
-                       if (t <= requested && (!haveBest || t >= bestTime)) {
-                           landing.at = ref;
-                           bestTime = t;
-                           haveBest = true;
-                       } else if (t > requested && !earliestHere) {
-                           earliest = ref;
-                           earliestHere = true;
-                           haveEarlier = true;
-                       }
-                       return true;
-                   });
-        ReleaseIdleClusters();
     }
-    if (haveBest) {
+    BackwardSearch backward = SearchBackward(record, segment, parser, startCluster, requested);
+    if (backward.haveBest) {
+        landing.at = backward.best;
         return landing;
     }
-    if (haveEarlier) {
-        landing.at = earliest;
+    if (backward.haveEarliest) {
+        landing.at = backward.earliest;
         return landing;
     }
-    if (haveFirst) {
-        landing.at = first;
+    if (forward.startsAfter && forward.firstAfterSuitable) {
+        landing.at = forward.stoppedAt;
         return landing;
     }
-
-    // Nothing suitable anywhere before: the first suitable block after the
-    // point where the forward walk stopped.
-    bool found = startsAfter && WalkBlocks(segment, parser, stoppedAt,
-                                           [&](BlockRef ref, EBMLCluster&, EBMLBlockGroup& group, EBMLBlock& block) {
-                                               if (ref.cluster != lastCluster) {
-                                                   ReleaseIdleClusters(&*segment.clusters[static_cast<size_t>(ref.cluster)]);
-                                                   lastCluster = ref.cluster;
-                                               }
-                                               if (block.trackNumber != trackNumber || !suitable(group, block)) {
-                                                   return true;
-                                               }
-                                               landing.at = ref;
-                                               return false;
-                                           });
+    // Nothing suitable anywhere before: the first suitable block from where
+    // the forward walk stopped.
+    const uint32_t trackNumber = record.trackEntry->trackNumber;
+    const bool keyFramesOnly = record.trackEntry->trackType.value == kTrackTypeVideo;
+    bool found = forward.startsAfter &&
+                 WalkBlocks(segment, parser, forward.stoppedAt,
+                            [&](BlockRef ref, EBMLCluster&, EBMLBlockGroup& group, EBMLBlock& block) {
+                                if (block.trackNumber != trackNumber || (keyFramesOnly && !IsKeyFrame(group, block))) {
+                                    return true;
+                                }
+                                landing.at = ref;
+                                return false;
+                            });
     landing.atEnd = !found;
     return landing;
 }
@@ -323,11 +547,12 @@ KelmMKVDemux::Landing KelmMKVDemux::FindLanding(int32_t track, _tagMKVReadCursor
 void KelmMKVDemux::PlaceCursor(_tagMKVReadCursor& cursor, BlockRef at)
 {
     cursor.block = nullptr;
+    cursor.group = nullptr;
     cursor.ended = false;
     cursor.clusterIndex = at.cluster;
-    cursor.groupIndex = at.group;
+    cursor.groupPosition = at.group;
     cursor.blockIndex = at.block;
-    cursor.cluster = EnsureCluster(*cursor.segment, at.cluster)
+    cursor.cluster = at.cluster >= 0 && static_cast<size_t>(at.cluster) < cursor.segment->clusters.size()
                          ? cursor.segment->clusters[static_cast<size_t>(at.cluster)].get()
                          : nullptr;
 }
@@ -338,10 +563,11 @@ void KelmMKVDemux::PlaceCursorAtEnd(_tagMKVReadCursor& cursor)
         cursor.block->DropFrames();
     }
     cursor.block = nullptr;
+    cursor.group = nullptr;
     cursor.cluster = nullptr;
     cursor.ended = true;
-    cursor.clusterIndex = cursor.segment != nullptr ? static_cast<int32_t>(cursor.segment->clusters.size()) : 0;
-    cursor.groupIndex = 0;
+    cursor.clusterIndex = -1;
+    cursor.groupPosition = -1;
     cursor.blockIndex = 0;
 }
 
@@ -356,6 +582,7 @@ uint32_t KelmMKVDemux::DemuxSeek(int32_t track, int64_t& time)
     if (cursor.segment == nullptr) {
         return ZOLVDMX_OK;
     }
+    EBMLSegment& segment = *cursor.segment;
     const int64_t requested = time;
     _tagMKVSeekCache& cache = *seekCache;
     const bool repeat = cache.valid && cache.track == track && cache.requestedTime == requested;
@@ -367,7 +594,9 @@ uint32_t KelmMKVDemux::DemuxSeek(int32_t track, int64_t& time)
     } else if (requested <= 0) {
         // The start: the track's first frame.
         const uint32_t trackNumber = record.trackEntry->trackNumber;
-        landing.atEnd = !WalkBlocks(*cursor.segment, cursor.parser, BlockRef{},
+        EBMLCluster* first = segment.FirstCluster();
+        landing.atEnd = first == nullptr ||
+                        !WalkBlocks(segment, cursor.parser, BlockRef{first->index, -1, 0},
                                     [&](BlockRef ref, EBMLCluster&, EBMLBlockGroup&, EBMLBlock& block) {
                                         if (block.trackNumber != trackNumber) {
                                             return true;
@@ -383,17 +612,18 @@ uint32_t KelmMKVDemux::DemuxSeek(int32_t track, int64_t& time)
     if (cursor.block != nullptr) {
         cursor.block->DropFrames();
     }
+    cursor.block = nullptr;
+    cursor.group = nullptr;
     record.lastFrameDuration = 0;
     record.recentBlockTimes.clear();
     FrameTiming timing;
     int32_t frames = 0;
     if (!landing.atEnd) {
-        BlockRef at = landing.at;
-        landing.atEnd = !SettleOnBlock(*cursor.segment, cursor.parser, at);
+        Located located;
+        landing.atEnd = !SettleOnBlock(segment, cursor.parser, landing.at, &located);
         if (!landing.atEnd) {
-            const EBMLCluster& cluster = *cursor.segment->clusters[static_cast<size_t>(at.cluster)];
-            frames = cluster.blockGroups[static_cast<size_t>(at.group)]->blocks[static_cast<size_t>(at.block)]->frameCount;
-            timing = TimeFrames(record, *cursor.segment, cursor.parser, at, {}, 0);
+            frames = located.block->frameCount;
+            timing = TimeFrames(record, segment, cursor.parser, landing.at, {}, 0);
         }
     }
     if (landing.atEnd) {
@@ -424,6 +654,7 @@ uint32_t KelmMKVDemux::DemuxSeek(int32_t track, int64_t& time)
     cache.atEnd = landing.atEnd;
     cache.at = landing.at;
     cache.frameIndex = passedOver;
+    NotePendingRead(cursor);
     ReleaseIdleClusters();
     return ZOLVDMX_OK;
 }

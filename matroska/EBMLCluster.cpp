@@ -2,6 +2,7 @@
 // track numbers only; block payloads are never read here.
 #include "EBMLCluster.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "ebml/ElementLoop.h"
@@ -19,10 +20,94 @@ bool BlockFits(ElementBody& child)
     return true;
 }
 
+// An EBML element header in memory: its ID (held form), the header length
+// and the payload size; false when it does not read cleanly within `size`
+// bytes or its size is unknown.
+bool HeaderAt(const uint8_t* at, int64_t size, uint32_t& id, int64_t& headerLength, uint64_t& payload)
+{
+    if (size < 2 || at[0] < 0x10) {
+        return false;
+    }
+    int32_t idLength = at[0] >= 0x80 ? 1 : at[0] >= 0x40 ? 2 : at[0] >= 0x20 ? 3 : 4;
+    if (size <= idLength || at[idLength] == 0) {
+        return false;
+    }
+    id = 0;
+    for (int32_t k = 0; k < idLength; ++k) {
+        id |= static_cast<uint32_t>(at[k]) << (8 * k);
+    }
+    int32_t sizeLength = 1;
+    while ((at[idLength] & (0x80 >> (sizeLength - 1))) == 0) {
+        ++sizeLength;
+    }
+    if (idLength + sizeLength > size) {
+        return false;
+    }
+    payload = at[idLength] & (0xFF >> sizeLength);
+    bool allOnes = payload == (0xFFu >> sizeLength);
+    for (int32_t k = 1; k < sizeLength; ++k) {
+        payload = payload << 8 | at[idLength + k];
+        allOnes = allOnes && at[idLength + k] == 0xFF;
+    }
+    headerLength = idLength + sizeLength;
+    return !allOnes;
+}
+
+// Whether a byte can open a cluster child that may end a cluster (their
+// IDs are all one byte long): most frame bytes are rejected by this alone.
+bool IsClusterChildByte(uint8_t byte)
+{
+    switch (byte) {
+    case 0xA3: // SimpleBlock
+    case 0xA0: // BlockGroup
+    case 0xEC: // Void
+    case 0xBF: // CRC-32
+    case 0xA7: // Position
+    case 0xAB: // PrevSize
+    case 0xE7: // Timecode
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Whether the bytes of a cluster child look like what the ID says: a block
+// of a track the file has, a block group that opens with a child of its own.
+bool ChildLooksSound(uint32_t id, const uint8_t* payload, uint64_t size, const std::vector<uint32_t>& trackNumbers)
+{
+    switch (id) {
+    case kIdSimpleBlock: {
+        if (size < 4 || payload[0] < 0x80) {
+            return false; // a one-byte track number and the block header
+        }
+        uint32_t track = payload[0] & 0x7F;
+        return std::find(trackNumbers.begin(), trackNumbers.end(), track) != trackNumbers.end();
+    }
+    case kIdBlockGroup: {
+        uint32_t childId = 0;
+        int64_t headerLength = 0;
+        uint64_t childSize = 0;
+        return HeaderAt(payload, static_cast<int64_t>(size), childId, headerLength, childSize) &&
+               (childId == kIdBlock || childId == kIdReferenceBlock || childId == kIdBlockDuration ||
+                childId == kIdVoid) &&
+               childSize <= size - static_cast<uint64_t>(headerLength);
+    }
+    case kIdVoid:
+    case kIdCrc32:
+    case kIdPosition:
+    case kIdPrevSize:
+    case kIdTimecode:
+        return true;
+    default:
+        return false;
+    }
+}
+
 } // namespace
 
-bool EBMLCluster::ListOne(CBitStreamParser* reader)
+bool EBMLCluster::ListOne(CBitStreamParser* reader, std::vector<std::unique_ptr<EBMLBlockGroup>>& into)
 {
+    const int64_t start = reader->Tell();
     ChildStep step = ParseOneChild(reader, *this, [&](ElementBody& child) {
         switch (child.Id()) {
         case kIdTimecode:
@@ -30,9 +115,10 @@ bool EBMLCluster::ListOne(CBitStreamParser* reader)
             timecodeKnown = true;
             return true;
         case kIdBlockGroup: {
-            blockGroups.push_back(pool != nullptr ? pool->TakeGroup() : std::make_unique<EBMLBlockGroup>());
-            blockGroups.back()->pool = pool;
-            child.ParseChild(*blockGroups.back());
+            into.push_back(pool != nullptr ? pool->TakeGroup() : std::make_unique<EBMLBlockGroup>());
+            into.back()->pool = pool;
+            child.ParseChild(*into.back());
+            into.back()->elementPosition = start;
             return true;
         }
         case kIdSimpleBlock: {
@@ -52,7 +138,8 @@ bool EBMLCluster::ListOne(CBitStreamParser* reader)
             wrapper->blocks.push_back(std::move(block));
             // The running maximum of the cluster's SimpleBlocks so far.
             wrapper->maxBlockSize = maxBlockSize;
-            blockGroups.push_back(std::move(wrapper));
+            wrapper->elementPosition = start;
+            into.push_back(std::move(wrapper));
             return true;
         }
         case kIdSilentTracks:
@@ -65,34 +152,177 @@ bool EBMLCluster::ListOne(CBitStreamParser* reader)
             return false;
         }
     });
-    listedEnd = reader->Tell();
     return step == ChildStep::Continue;
+}
+
+void EBMLCluster::PrepareList()
+{
+    if (pool != nullptr && blockGroups.capacity() == 0) {
+        blockGroups = pool->TakeList();
+    }
+}
+
+int32_t EBMLCluster::FindBoundaryFromEnd(const uint8_t* bytes, int32_t size, const std::vector<uint32_t>& trackNumbers)
+{
+    // From the end back: a position is on a chain when a sound child starts
+    // there and ends at the end of the bytes or where another chain position
+    // starts. A chain position that an earlier chain position leads to is a
+    // boundary beyond reasonable doubt: frame bytes would have to fake two
+    // chained elements. The first such position is the answer.
+    if (size <= 0) {
+        return -1;
+    }
+    std::vector<uint8_t> onChain(static_cast<size_t>(size) + 1, 0);
+    std::vector<uint8_t> reached(static_cast<size_t>(size) + 1, 0);
+    onChain[static_cast<size_t>(size)] = 1;
+    for (int32_t i = size - 1; i >= 0; --i) {
+        uint32_t id = 0;
+        int64_t headerLength = 0;
+        uint64_t payload = 0;
+        const uint8_t* at = bytes + i;
+        if (!IsClusterChildByte(at[0]) || !HeaderAt(at, size - i, id, headerLength, payload) ||
+            payload > static_cast<uint64_t>(size - i - headerLength)) {
+            continue;
+        }
+        const auto next = static_cast<size_t>(i + headerLength + static_cast<int64_t>(payload));
+        if (onChain[next] != 0 && ChildLooksSound(id, at + headerLength, payload, trackNumbers)) {
+            onChain[static_cast<size_t>(i)] = 1;
+            reached[next] = 1;
+        }
+    }
+    for (int32_t i = 0; i < size; ++i) {
+        if (onChain[static_cast<size_t>(i)] != 0 && reached[static_cast<size_t>(i)] != 0) {
+            return i;
+        }
+    }
+    return -1;
 }
 
 uint32_t EBMLCluster::Parse(CBitStreamParser* reader)
 {
-    listedEnd = reader->Tell();
-    while (ListOne(reader)) {
+    PrepareList();
+    listedFrom = reader->Tell();
+    listedEnd = listedFrom;
+    startListed = true;
+    while (ListOne(reader, blockGroups)) {
+        listedEnd = reader->Tell();
     }
-    fullyListed = true;
+    listedEnd = reader->Tell();
+    endListed = true;
     return 0;
 }
 
 void EBMLCluster::ListBlocks(CBitStreamParser* reader, size_t wantedGroups)
 {
-    if (fullyListed || blockGroups.size() >= wantedGroups) {
+    if (listedEnd >= 0 && !startListed) {
+        ListFromStart(reader);
+    }
+    if (endListed || blockGroups.size() >= wantedGroups) {
         return;
     }
-    if (pool != nullptr && blockGroups.capacity() == 0) {
-        blockGroups = pool->TakeList();
+    PrepareList();
+    if (listedEnd < 0) {
+        listedFrom = dataPosition;
+        listedEnd = dataPosition;
     }
-    reader->Seek(listedEnd >= 0 ? listedEnd : dataPosition, ZOLVDMX_SEEK_SET);
+    startListed = true;
+    reader->Seek(listedEnd, ZOLVDMX_SEEK_SET);
     while (blockGroups.size() < wantedGroups) {
-        if (!ListOne(reader)) {
-            fullyListed = true;
-            return;
+        if (!ListOne(reader, blockGroups)) {
+            endListed = true;
+            break;
         }
     }
+    listedEnd = reader->Tell();
+}
+
+int32_t EBMLCluster::GroupAt(int64_t position) const
+{
+    auto found = std::lower_bound(blockGroups.begin(), blockGroups.end(), position,
+                                  [](const std::unique_ptr<EBMLBlockGroup>& g, int64_t p) { return g->elementPosition < p; });
+    if (found == blockGroups.end() || (*found)->elementPosition != position) {
+        return -1;
+    }
+    return static_cast<int32_t>(found - blockGroups.begin());
+}
+
+int32_t EBMLCluster::ListAt(CBitStreamParser* reader, int64_t position)
+{
+    // (A damaged cluster lists blocks past its declared end: those are
+    // places too.)
+    if (position < dataPosition) {
+        return -1;
+    }
+    if (listedEnd < 0) {
+        // Nothing listed: the listing starts at the position.
+        PrepareList();
+        listedFrom = position;
+        listedEnd = position;
+        startListed = position == dataPosition;
+    } else if (position < listedFrom) {
+        ListFromStart(reader);
+    }
+    int32_t found = GroupAt(position);
+    while (found < 0 && !endListed && listedEnd <= position) {
+        reader->Seek(listedEnd, ZOLVDMX_SEEK_SET);
+        if (!ListOne(reader, blockGroups)) {
+            endListed = true;
+        }
+        listedEnd = reader->Tell();
+        if (!blockGroups.empty() && blockGroups.back()->elementPosition == position) {
+            found = static_cast<int32_t>(blockGroups.size()) - 1;
+        }
+    }
+    return found;
+}
+
+bool EBMLCluster::ListNext(CBitStreamParser* reader, size_t index)
+{
+    if (index + 1 < blockGroups.size()) {
+        return true;
+    }
+    if (endListed || listedEnd < 0) {
+        return false;
+    }
+    reader->Seek(listedEnd, ZOLVDMX_SEEK_SET);
+    while (index + 1 >= blockGroups.size()) {
+        if (!ListOne(reader, blockGroups)) {
+            endListed = true;
+            break;
+        }
+    }
+    listedEnd = reader->Tell();
+    return index + 1 < blockGroups.size();
+}
+
+void EBMLCluster::ListFromStart(CBitStreamParser* reader)
+{
+    if (startListed || listedEnd < 0) {
+        return;
+    }
+    std::vector<std::unique_ptr<EBMLBlockGroup>> before;
+    reader->Seek(dataPosition, ZOLVDMX_SEEK_SET);
+    while (reader->Tell() < listedFrom) {
+        size_t count = before.size();
+        if (!ListOne(reader, before)) {
+            break;
+        }
+        if (reader->Tell() > listedFrom) {
+            // An element running past where the listing began (a damaged
+            // cluster whose elements do not line up) does not join it.
+            while (before.size() > count) {
+                if (pool != nullptr) {
+                    pool->Give(std::move(before.back()));
+                }
+                before.pop_back();
+            }
+            break;
+        }
+    }
+    blockGroups.insert(blockGroups.begin(), std::make_move_iterator(before.begin()),
+                       std::make_move_iterator(before.end()));
+    listedFrom = dataPosition;
+    startListed = true;
 }
 
 uint32_t EBMLCluster::ParseBlockData(CBitStreamParser* reader)
@@ -103,7 +333,7 @@ uint32_t EBMLCluster::ParseBlockData(CBitStreamParser* reader)
 
 uint32_t EBMLCluster::ReadTimecode(CBitStreamParser* reader)
 {
-    if (timecodeKnown || fullyListed) {
+    if (timecodeKnown || IsParsed()) {
         return 0;
     }
     reader->Seek(dataPosition, ZOLVDMX_SEEK_SET);
@@ -137,7 +367,9 @@ void EBMLCluster::ReleaseBlocks()
     }
     blockGroups.clear();
     maxBlockSize = 0;
-    fullyListed = false;
+    startListed = false;
+    endListed = false;
+    listedFrom = -1;
     listedEnd = -1;
 }
 

@@ -25,6 +25,7 @@ public:
 
     std::vector<std::unique_ptr<EBMLBlock>> blocks;
     std::vector<int32_t> references; // ReferenceBlock values as stored
+    // elementPosition: where the BlockGroup (or the SimpleBlock it wraps) starts.
     int32_t maxBlockSize = 0;        // sizes the scratch buffer a block is read into
     uint64_t blockDuration = 0;      // BlockDuration in Segment ticks, when present
     bool hasBlockDuration = false;
@@ -56,34 +57,64 @@ public:
     // Lists the whole cluster the first time (the reader is moved to the
     // cluster's data); later calls return at once.
     uint32_t ParseBlockData(CBitStreamParser* reader);
-    // Lists children until at least `wantedGroups` block groups are known or
-    // the cluster ends; listing resumes where the last call stopped.
+    // Lists from the cluster's first child until at least `wantedGroups`
+    // block groups are known or the cluster ends; listing resumes where the
+    // last call stopped.
     void ListBlocks(CBitStreamParser* reader, size_t wantedGroups);
+    // The index of the listed group whose element starts at `position` (an
+    // element boundary inside the cluster: a cue's relative position, a
+    // block found before), listing there when needed: a cluster not listed
+    // yet starts its listing at `position`, so nothing before it is read.
+    // -1 when no group starts there.
+    int32_t ListAt(CBitStreamParser* reader, int64_t position);
+    // Whether a group follows the listed group `index`, listing on when needed.
+    bool ListNext(CBitStreamParser* reader, size_t index);
+    // Lists what lies before the first listed group, when listing began
+    // inside the cluster; group indexes then move up by the count prepended.
+    void ListFromStart(CBitStreamParser* reader);
+    // The index of the listed group whose element starts at `position`, or -1.
+    int32_t GroupAt(int64_t position) const;
+    // Where among the last `size` bytes of a cluster a child element surely
+    // starts (found backward from the cluster's end, whose elements must
+    // chain up to it), or -1. Blocks must be of one of `trackNumbers`.
+    static int32_t FindBoundaryFromEnd(const uint8_t* bytes, int32_t size, const std::vector<uint32_t>& trackNumbers);
     // Reads only the cluster Timecode when it is not known yet.
     uint32_t ReadTimecode(CBitStreamParser* reader);
     // Forgets the listed block groups; they are listed again when needed.
     void ReleaseBlocks();
-    bool IsParsed() const { return fullyListed; }
+    // Listed from the first child to the end.
+    bool IsParsed() const { return startListed && endListed; }
+    bool IsListed() const { return !blockGroups.empty() || endListed; }
+    // Whether the listing begins with the cluster's first child.
+    bool StartListed() const { return startListed; }
     bool IsTimecodeKnown() const { return timecodeKnown; }
 
     uint32_t timecode = 0; // Segment timecode ticks
-    std::vector<std::unique_ptr<EBMLBlockGroup>> blockGroups;
+    std::vector<std::unique_ptr<EBMLBlockGroup>> blockGroups; // listed groups, in file order
     int32_t maxBlockSize = 0;
-    int32_t index = 0; // position in the Segment's cluster list
-    // The key frames of this cluster's video blocks have been noted by the
-    // demuxer (kept across ReleaseBlocks, unlike the listing).
-    bool keyFramesNoted = false;
+    // Position in the Segment's cluster list, which holds clusters in the
+    // order they became known: a seek learns a cluster far into the file
+    // before those between. File order is the order of elementPosition.
+    int32_t index = 0;
+    // The clusters before and after this one in the file, once known.
+    EBMLCluster* previous = nullptr;
+    EBMLCluster* next = nullptr;
+    bool lastInSegment = false; // no cluster follows
     // Where listed groups and blocks come from and go back to (the
     // Segment's); null: allocated and freed one by one.
     EBMLBlockPool* pool = nullptr;
 
 private:
     // One child at the current position; false at the end of the cluster.
-    bool ListOne(CBitStreamParser* reader);
+    bool ListOne(CBitStreamParser* reader, std::vector<std::unique_ptr<EBMLBlockGroup>>& into);
+    // Takes a list for the groups from the pool when it has none yet.
+    void PrepareList();
 
-    bool fullyListed = false;
+    bool startListed = false;
+    bool endListed = false;
     bool timecodeKnown = false;
-    int64_t listedEnd = -1; // where listing resumes; -1 before the first call
+    int64_t listedFrom = -1; // where the listed run of children begins
+    int64_t listedEnd = -1;  // where listing resumes; -1 before the first call
 };
 
 // The cluster-level elements below are kept for completeness: the cluster

@@ -16,6 +16,10 @@ uint32_t EBMLCueTrackPosition::Parse(CBitStreamParser* stream)
             clusterPositions.push_back(std::move(position));
             return true;
         }
+        case kIdCueRelativePosition:
+            cueRelativePosition = child.ReadUInt64();
+            hasRelativePosition = true;
+            return true;
         case kIdCueBlockNumber:
             cueBlockNumber = child.ReadUInt32();
             return true;

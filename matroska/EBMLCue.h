@@ -18,6 +18,9 @@ public:
     std::vector<std::unique_ptr<EBMLUnsignedLong>> clusterPositions;
     uint32_t cueBlockNumber = 0;
     uint32_t cueCodecState = 0;
+    // Where the cued block's element starts, relative to the cluster's data.
+    uint64_t cueRelativePosition = 0;
+    bool hasRelativePosition = false;
 };
 
 class EBMLCuePoint : public EBML {

@@ -52,6 +52,7 @@ EBMLSegment::~EBMLSegment()
 {
     StopParsingCluster();
     clusterMap.clear();
+    clusterTimes.clear();
     seekHeads.clear();
     trackLists.clear();
     infoList.clear();
@@ -80,18 +81,6 @@ bool EBMLSegment::ContinueParsing(size_t wantedClusters)
     return clusters.size() > before;
 }
 
-bool EBMLSegment::ContinueParsingTo(int64_t position)
-{
-    auto reached = [&] { return !clusters.empty() && clusters.back()->elementPosition >= position; };
-    if (walkComplete || walkStream == nullptr || reached()) {
-        return false;
-    }
-    size_t before = clusters.size();
-    walkStream->Seek(resumePosition, ZOLVDMX_SEEK_SET);
-    Walk(walkStream, reached);
-    return clusters.size() > before;
-}
-
 bool EBMLSegment::EarlyStopReached() const
 {
     return !infoList.empty() && !trackLists.empty() && clusters.size() >= kEarlyStopClusterCount;
@@ -115,6 +104,14 @@ void EBMLSegment::Walk(CBitStreamParser* stream, StopWhen done)
             walkComplete = true;
             break;
         }
+        if (metCluster != nullptr) {
+            if (walkedCluster != nullptr) {
+                Link(*walkedCluster, *metCluster);
+            } else if (firstCluster == nullptr) {
+                firstCluster = metCluster;
+            }
+            walkedCluster = metCluster;
+        }
         // After each element, so that a walk an allocation failure broke
         // off resumes at the element it did not finish.
         resumePosition = stream->Tell();
@@ -122,8 +119,176 @@ void EBMLSegment::Walk(CBitStreamParser* stream, StopWhen done)
     resumePosition = stream->Tell();
 }
 
+EBMLCluster* EBMLSegment::WalkToCluster(CBitStreamParser* stream)
+{
+    for (;;) {
+        if (stream->IsEnd()) {
+            return nullptr;
+        }
+        int64_t before = stream->Tell();
+        if (WalkOne(stream) == Step::Stop) {
+            return nullptr;
+        }
+        if (metCluster != nullptr) {
+            return metCluster;
+        }
+        if (stream->Tell() <= before) {
+            return nullptr;
+        }
+    }
+}
+
+void EBMLSegment::Link(EBMLCluster& before, EBMLCluster& after)
+{
+    if (after.elementPosition <= before.elementPosition) {
+        return;
+    }
+    before.next = &after;
+    if (after.previous == nullptr || after.previous->elementPosition < before.elementPosition) {
+        after.previous = &before;
+    }
+}
+
+void EBMLSegment::KnownAround(int64_t time, EBMLCluster*& before, EBMLCluster*& after) const
+{
+    after = nullptr;
+    auto later = clusterTimes.upper_bound({time, INT64_MAX});
+    if (later != clusterTimes.begin()) {
+        EBMLCluster* candidate = std::prev(later)->second;
+        if (candidate->elementPosition > before->elementPosition) {
+            before = candidate;
+        }
+    }
+    if (later != clusterTimes.end() && later->second->elementPosition > before->elementPosition) {
+        after = later->second;
+    }
+}
+
+int64_t EBMLSegment::DataEnd() const
+{
+    return sizeKnown ? DeclaredEnd() : (walkStream != nullptr ? walkStream->GetFileLength() : 0);
+}
+
+EBMLCluster* EBMLSegment::FirstCluster()
+{
+    while (firstCluster == nullptr && !walkComplete && walkStream != nullptr) {
+        size_t before = clusters.size();
+        walkStream->Seek(resumePosition, ZOLVDMX_SEEK_SET);
+        Walk(walkStream, [&] { return firstCluster != nullptr; });
+        if (clusters.size() == before && firstCluster == nullptr && !walkComplete) {
+            break;
+        }
+    }
+    return firstCluster;
+}
+
+EBMLCluster* EBMLSegment::ClusterAt(int64_t position)
+{
+    auto known = clusterMap.find(position);
+    if (known != clusterMap.end()) {
+        return known->second;
+    }
+    if (walkStream == nullptr || position < dataPosition || position >= DataEnd() ||
+        !ElementLooksSound(walkStream, position, kIdCluster)) {
+        return nullptr;
+    }
+    ElementBody child(walkStream, kIdCluster);
+    return RecordCluster(walkStream, position, child.Size(), !child.SizeKnown());
+}
+
+EBMLCluster* EBMLSegment::NextCluster(EBMLCluster& cluster)
+{
+    if (cluster.next != nullptr || cluster.lastInSegment || walkStream == nullptr) {
+        return cluster.next;
+    }
+    const int64_t end = cluster.DeclaredEnd();
+    auto known = clusterMap.find(end);
+    EBMLCluster* found = nullptr;
+    if (known != clusterMap.end()) {
+        found = known->second;
+    } else {
+        walkStream->Seek(end, ZOLVDMX_SEEK_SET);
+        found = WalkToCluster(walkStream);
+    }
+    if (found == nullptr || found->elementPosition <= cluster.elementPosition) {
+        cluster.lastInSegment = true;
+        return nullptr;
+    }
+    Link(cluster, *found);
+    return cluster.next;
+}
+
+EBMLCluster* EBMLSegment::PreviousCluster(EBMLCluster& cluster)
+{
+    if (cluster.previous != nullptr) {
+        return cluster.previous;
+    }
+    EBMLCluster* first = FirstCluster();
+    if (first == nullptr || first == &cluster || first->elementPosition > cluster.elementPosition) {
+        return nullptr;
+    }
+    // The nearest cluster known before this one; when it lies far back, a
+    // search back from this cluster finds a nearer one, so that only the
+    // clusters just before are indexed.
+    auto known = clusterMap.lower_bound(cluster.elementPosition);
+    EBMLCluster* from = known == clusterMap.begin() ? first : std::prev(known)->second;
+    int64_t step = 2 * static_cast<int64_t>(std::min<uint64_t>(cluster.dataSize, 1 << 24)) + kScanChunk;
+    while (from->DeclaredEnd() < cluster.elementPosition - step) {
+        EBMLCluster* nearer = ClusterFrom(cluster.elementPosition - step, cluster.elementPosition);
+        if (nearer != nullptr && nearer != &cluster) {
+            from = nearer;
+            break;
+        }
+        step *= 4;
+    }
+    for (EBMLCluster* at = from; at != nullptr && at != &cluster;) {
+        EBMLCluster* next = NextCluster(*at);
+        if (next == nullptr || next->elementPosition > cluster.elementPosition) {
+            // Damage hid this cluster from the walk: the one before it is
+            // the last the walk met.
+            if (cluster.previous == nullptr) {
+                cluster.previous = at;
+            }
+            break;
+        }
+        at = next;
+    }
+    return cluster.previous;
+}
+
+EBMLCluster* EBMLSegment::ClusterFrom(int64_t position, int64_t limit)
+{
+    position = std::max(position, dataPosition);
+    auto known = clusterMap.lower_bound(position);
+    EBMLCluster* knownFirst = known != clusterMap.end() && known->first < limit ? known->second : nullptr;
+    // Searching beyond a known cluster finds nothing earlier than it.
+    const int64_t stop = knownFirst != nullptr ? knownFirst->elementPosition : std::min(limit, DataEnd());
+    if (walkStream == nullptr) {
+        return knownFirst;
+    }
+    scanBuffer.resize(static_cast<size_t>(kScanChunk));
+    for (int64_t chunk = position; chunk < stop; chunk += kScanChunk - 3) {
+        walkStream->Seek(chunk, ZOLVDMX_SEEK_SET);
+        int32_t wanted = static_cast<int32_t>(std::min<int64_t>(kScanChunk, stop - chunk + 3));
+        int32_t got = walkStream->GetBytes(wanted, scanBuffer.data());
+        for (int32_t i = 0; i + 4 <= got && chunk + i < stop; ++i) {
+            const uint8_t* at = scanBuffer.data() + i;
+            if (at[0] == 0x1F && at[1] == 0x43 && at[2] == 0xB6 && at[3] == 0x75) {
+                if (EBMLCluster* found = ClusterAt(chunk + i)) {
+                    return found;
+                }
+            }
+        }
+        if (got < wanted) {
+            break;
+        }
+    }
+    return knownFirst;
+}
+
 EBMLSegment::Step EBMLSegment::WalkOne(CBitStreamParser* stream)
 {
+    metCluster = nullptr;
     int64_t start = stream->Tell();
     uint32_t id = EBML::PeekID(stream);
     if (sizeKnown && start >= DeclaredEnd() && (id == kIdInvalid || !IsTopLevelId(id))) {
@@ -140,10 +305,26 @@ EBMLSegment::Step EBMLSegment::WalkOne(CBitStreamParser* stream)
         start = stream->Tell();
     }
     ElementBody child(stream, id);
-    switch (id) {
-    case kIdCluster:
-        RecordCluster(stream, start, child.Size(), !child.SizeKnown());
+    if (id == kIdCluster) {
+        auto known = clusterMap.find(start);
+        if (known != clusterMap.end()) {
+            // Known already (a seek found it first): passed over.
+            metCluster = known->second;
+            stream->Seek(metCluster->DeclaredEnd(), ZOLVDMX_SEEK_SET);
+        } else {
+            metCluster = RecordCluster(stream, start, child.Size(), !child.SizeKnown());
+        }
         return Step::Continue;
+    }
+    if (id == kIdTracks || id == kIdSeekHead || id == kIdInfo || id == kIdCues) {
+        // A walk that meets an element another walk parsed passes over it.
+        if (std::find(parsedMasters.begin(), parsedMasters.end(), start) != parsedMasters.end()) {
+            child.Skip();
+            return Step::Continue;
+        }
+        parsedMasters.push_back(start);
+    }
+    switch (id) {
     case kIdTracks:
         if (!trackLists.empty()) {
             child.Skip();
@@ -228,7 +409,7 @@ bool EBMLSegment::ElementLooksSound(CBitStreamParser* stream, int64_t start, uin
     return sound;
 }
 
-void EBMLSegment::RecordCluster(CBitStreamParser* stream, int64_t elementStart, uint64_t size, bool unknownSize)
+EBMLCluster* EBMLSegment::RecordCluster(CBitStreamParser* stream, int64_t elementStart, uint64_t size, bool unknownSize)
 {
     auto cluster = std::make_unique<EBMLCluster>();
     cluster->index = static_cast<int32_t>(clusters.size());
@@ -264,10 +445,18 @@ void EBMLSegment::RecordCluster(CBitStreamParser* stream, int64_t elementStart, 
     clusters.push_back(std::move(cluster));
     try {
         clusterMap.emplace(elementStart, recorded);
+        try {
+            clusterTimes.emplace(std::make_pair(GetRefTime(static_cast<int64_t>(recorded->timecode)), elementStart),
+                                 recorded);
+        } catch (...) {
+            clusterMap.erase(elementStart);
+            throw;
+        }
     } catch (...) {
         clusters.pop_back();
         throw;
     }
+    return recorded;
 }
 
 int64_t EBMLSegment::FindClusterEnd(CBitStreamParser* stream)

@@ -23,6 +23,8 @@ class Matroska;
 constexpr size_t kEarlyStopClusterCount = 1;
 // Window the resynchronisation searches for a known top-level ID.
 constexpr int32_t kResyncWindow = 100000;
+// Bytes searched at a time for a cluster header (through the shared windows).
+constexpr int32_t kScanChunk = 32 * 1024;
 
 class EBMLSegment : public EBML {
 public:
@@ -31,14 +33,43 @@ public:
 
     // The load-time walk over the Segment's children. Returns 0.
     uint32_t Parse(CBitStreamParser* stream) override;
-    // Continues the walk where it stopped until `wantedClusters` clusters
-    // are recorded or the Segment ends. True when the cluster list grew.
+    // Continues the walk from the Segment's start where it stopped until
+    // `wantedClusters` clusters are recorded or the Segment ends. True when
+    // the cluster list grew.
     bool ContinueParsing(size_t wantedClusters);
-    // Continues the walk until a cluster starting at or after `position` is
-    // recorded or the Segment ends. True when the cluster list grew.
-    bool ContinueParsingTo(int64_t position);
-    // True once the walk has reached the Segment's end.
+    // True once that walk has reached the Segment's end.
     bool IsWalkComplete() const { return walkComplete; }
+
+    // The cluster index. Clusters become known in any order: by the walk
+    // from the start, at the position a cue gives, by a search from any
+    // offset; each knows its neighbours in the file once they are known.
+    //
+    // The Segment's first cluster; null when it has none.
+    EBMLCluster* FirstCluster();
+    // The cluster whose element starts at `position`, recorded when its
+    // header reads soundly there; null otherwise.
+    EBMLCluster* ClusterAt(int64_t position);
+    // The cluster after `cluster` in the file, indexed when not yet known
+    // (elements between, damaged bytes included, are walked over); null at
+    // the end of the Segment.
+    EBMLCluster* NextCluster(EBMLCluster& cluster);
+    // The cluster before `cluster` in the file: from the nearest cluster
+    // known before it, or from one found by searching back from it, the
+    // clusters between are indexed forward. Null for the first.
+    EBMLCluster* PreviousCluster(EBMLCluster& cluster);
+    // The first cluster that starts in [position, limit), known or found by
+    // searching the bytes for a cluster header that reads soundly; null
+    // when there is none.
+    EBMLCluster* ClusterFrom(int64_t position, int64_t limit);
+    // Of the clusters known from `before` on, moves `before` to the last
+    // whose time (100 ns) is at or before `time` and sets `after` to the
+    // first later than it (null when none is known); times are taken to
+    // grow with the position, as in every sound file.
+    void KnownAround(int64_t time, EBMLCluster*& before, EBMLCluster*& after) const;
+    // End of the Segment's data: its declared size, or the source's end.
+    int64_t DataEnd() const;
+    // The stream the Segment's walks read from (the file object's).
+    CBitStreamParser* WalkStream() const { return walkStream; }
 
     // Timecode ticks to 100 ns units.
     int64_t GetRefTime(int64_t timecode) const;
@@ -56,6 +87,8 @@ public:
     std::vector<std::unique_ptr<EBMLTrack>> trackLists;
     std::vector<std::unique_ptr<EBMLCluster>> clusters;
     std::map<int64_t, EBMLCluster*> clusterMap; // by elementPosition, not owning
+    // By time (100 ns) and position, not owning: where a seek can start.
+    std::map<std::pair<int64_t, int64_t>, EBMLCluster*> clusterTimes;
     int32_t audioTrackCount = 0;
     int32_t videoTrackCount = 0;
     std::vector<std::unique_ptr<EBMLCue>> cueList;
@@ -67,10 +100,15 @@ private:
     enum class Step { Continue, Stop };
     // One top-level child at the current position.
     Step WalkOne(CBitStreamParser* stream);
-    // Walks until `done` answers true (checked before each element) or the
-    // Segment ends, then notes where to resume.
+    // Walks from the Segment's start until `done` answers true (checked
+    // before each element) or the Segment ends, then notes where to resume.
     template <class StopWhen>
     void Walk(CBitStreamParser* stream, StopWhen done);
+    // Walks from the stream's position until a cluster is met (returned) or
+    // the Segment ends (null).
+    EBMLCluster* WalkToCluster(CBitStreamParser* stream);
+    // Records that `after` follows `before` in the file.
+    static void Link(EBMLCluster& before, EBMLCluster& after);
     bool EarlyStopReached() const;
     // Searches forward from `start` for a known top-level element that reads
     // cleanly and leaves the stream on it; its ID, or kIdInvalid.
@@ -80,16 +118,20 @@ private:
     // size, a first child that reads cleanly for a Cluster. The stream is
     // left at `start`.
     bool ElementLooksSound(CBitStreamParser* stream, int64_t start, uint32_t expectedId);
-    void RecordCluster(CBitStreamParser* stream, int64_t elementStart, uint64_t size, bool unknownSize);
+    EBMLCluster* RecordCluster(CBitStreamParser* stream, int64_t elementStart, uint64_t size, bool unknownSize);
     // End of an unknown-size cluster: the first ID that is not a cluster child.
     int64_t FindClusterEnd(CBitStreamParser* stream);
     void ReadCuesThroughSeekHeads(CBitStreamParser* stream);
-    // End of the Segment's data: its declared size, or the source's end.
     int64_t SegmentEnd(CBitStreamParser* stream) const;
 
     CBitStreamParser* walkStream = nullptr; // the file object's stream
     int64_t resumePosition = 0;
     bool walkComplete = false;
+    EBMLCluster* firstCluster = nullptr;
+    EBMLCluster* walkedCluster = nullptr; // the last cluster the walk from the start met
+    EBMLCluster* metCluster = nullptr;    // the cluster the last WalkOne met
+    std::vector<int64_t> parsedMasters;   // where the Info, Tracks, SeekHead and Cues parsed lie
+    std::vector<uint8_t> scanBuffer;      // bytes searched for a cluster header
 };
 
 #endif

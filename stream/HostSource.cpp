@@ -106,7 +106,9 @@ WindowCache::Window* HostSource::Fill(int64_t position, int32_t needed, Refill k
         carried = static_cast<int32_t>(hostPosition - start);
     } else if (readOn) {
         start = hostPosition;
-    } else if (kind == Refill::Probe && needed <= kProbeSize) {
+    } else if (kind == Refill::Probe && needed <= kProbeSize && hostPositionKnown && position > hostPosition) {
+        // Far ahead of the host: a stream reading headers there (past a
+        // large frame, at a cluster found by a seek) needs a few bytes first.
         wanted = kProbeSize;
     } else if (needed <= capacity - kGranule) {
         start = position - position % kGranule;

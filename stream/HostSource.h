@@ -32,9 +32,10 @@ public:
     // instead of seeking over it: on any storage one read of a few more
     // kilobytes costs less than a seek and a second read.
     static constexpr int32_t kReadThrough = 16 * 1024;
-    // After a stream skipped far ahead (a large frame passed over while
-    // walking block headers), the next refill reads this much: the header it
-    // needs and any small elements after it, not a whole window.
+    // A stream that needs bytes far ahead of the host (past a large frame
+    // while walking block headers, at a cluster a seek found) gets this
+    // much: the header it needs and any small elements after it, not a
+    // whole window. Reading on from there is a window again.
     static constexpr int32_t kProbeSize = 4 * 1024;
     // Frame reads below this size refill a window (the next small frames and
     // headers come with it); larger ones go straight to the destination.
@@ -44,6 +45,8 @@ public:
     // rather than seek over it, so the host never has to go back for them.
     static constexpr int32_t kSharedReadThrough = 2 * kWindowSize;
 
+    // What a refill is for: bytes that will be read through (a frame, its
+    // neighbours), or headers that may be all that is wanted there.
     enum class Refill { Window, Probe };
 
     explicit HostSource(_ZOLVDMX_READER_CALLBACK_T* reader, int32_t windowCount = kWindowCount);

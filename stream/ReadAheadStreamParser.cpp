@@ -18,7 +18,6 @@ bool ReadAheadStreamParser::Load(unsigned char* name)
 {
     current = nullptr;
     readPosition = 0;
-    jumped = false;
     return source->Open(name);
 }
 
@@ -40,8 +39,7 @@ int32_t ReadAheadStreamParser::CopyOut(int64_t position, int32_t count, uint8_t*
                 if (rest >= source->WindowSize()) {
                     return delivered + source->ReadFromHost(at, rest, dest + delivered);
                 }
-                current = source->Fill(at, rest, jumped ? HostSource::Refill::Probe : HostSource::Refill::Window, this);
-                jumped = false;
+                current = source->Fill(at, rest, HostSource::Refill::Probe, this);
                 if (current == nullptr) {
                     break;
                 }
@@ -117,13 +115,7 @@ int32_t ReadAheadStreamParser::Seek(int64_t offset, int32_t whence)
     } else {
         target = base + offset;
     }
-    target = target < 0 ? 0 : target;
-    if (current != nullptr && target > current->start + current->length) {
-        jumped = true;
-    } else if (target != readPosition) {
-        jumped = false;
-    }
-    readPosition = target;
+    readPosition = target < 0 ? 0 : target;
     return 1;
 }
 

@@ -66,9 +66,6 @@ private:
     HostSource* source = nullptr;
     WindowCache::Window* current = nullptr; // the window last used; null before the first
     int64_t readPosition = 0;
-    // The position jumped forward past the window: the next refill needs a
-    // header there, not a window's worth of what follows.
-    bool jumped = false;
     int64_t pendingFrom = -1;
 };
 

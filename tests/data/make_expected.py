@@ -110,7 +110,14 @@ def ParseFile(path):
             continue
         if e.depth == 1:
             top = name.split(" at ")[0]
-            if top == "Cluster":
+            if top == "Cluster" and e.pos is None:
+                # "Cluster at N size is unknown": a 4-byte ID, then the size field.
+                pos = int(re.search(r" at (\d+) size is unknown", e.text).group(1))
+                width = 1
+                while not raw[pos + 4] & (0x80 >> (width - 1)):
+                    width += 1
+                f["clusters"].append({"pos": pos, "header_size": 4 + width, "timecode_ns": None})
+            elif top == "Cluster":
                 f["clusters"].append({"pos": e.pos, "header_size": e.size - e.data_size,
                                       "timecode_ns": None})
             continue

@@ -197,6 +197,21 @@ python3 "$here/damage_cluster.py" "$here/mkvmerge_longgop.mkv" "$here/damaged_cl
 "${merge[@]}" --segment-uid 0x6c69624d4b560100000000000000000c -o "$here/vorbis_opus_mkvmerge.mkv" \
     "$work/vo.ogg" "$work/vo.opus"
 
+# Seeking: 20 s with a key frame every 2 s; Cues before the clusters (ffmpeg), and
+# mkvmerge's file rewritten with an index of every fourth key frame one of whose entries
+# points into a frame, and with clusters of unknown size and no CueRelativePosition.
+gop2s=(-f lavfi -i "$bars" -f lavfi -i "$tone" -t 20 "${exact[@]}" -map 0:v -map 1:a
+    -c:v libx264 -g 50 -pix_fmt yuv420p -c:a aac -b:a 32k -ac 2)
+"${ff[@]}" "${gop2s[@]}" -f matroska -cues_to_front 1 "$here/cues_front.mkv"
+"${ff[@]}" "${gop2s[@]}" -f matroska "$work/gop2s.mkv"
+"${ff[@]}" -i "$work/gop2s.mkv" -map 0:v -c copy -bsf:v h264_mp4toannexb -f h264 "$work/gop2s.h264"
+"${ff[@]}" -i "$work/gop2s.mkv" -map 0:a -c copy -f adts "$work/gop2s.aac"
+"${merge[@]}" --segment-uid 0x6c69624d4b560100000000000000000d -o "$work/gop2s_mkvmerge.mkv" \
+    --default-duration 0:25fps "$work/gop2s.h264" "$work/gop2s.aac"
+"${rewrite[@]}" "$work/gop2s_mkvmerge.mkv" "$here/sparse_cues.mkv" --cues-every 4 --cue-into-frame 1
+"${rewrite[@]}" "$work/gop2s_mkvmerge.mkv" "$here/unknown_size_clusters.mkv" --no-relative-positions \
+    --unknown-cluster-sizes
+
 python3 "$here/make_expected.py" --legacy \
     "$here/h264_aac.mkv" "$here/mpeg4_mp3.mkv" "$here/theora_vorbis.mkv" \
     "$here/h264_aac_manyclusters.mkv" "$here/ac3_only.mkv"
@@ -205,5 +220,6 @@ python3 "$here/make_expected.py" \
     "$here/mkvmerge_longgop.mkv" "$here/two_h264.mkv" "$here/hevc_opus.mkv" \
     "$here/vp8_vorbis.webm" "$here/vp9_opus.webm" "$here/av1_flac.mkv" "$here/eac3.mkv" \
     "$here/pcm.mkv" "$here/hevc_mkvmerge.mkv" "$here/header_stripped.mkv" \
-    "$here/zlib_track.mkv" "$here/aac_legacy.mkv" "$here/vorbis_opus_mkvmerge.mkv"
+    "$here/zlib_track.mkv" "$here/aac_legacy.mkv" "$here/vorbis_opus_mkvmerge.mkv" \
+    "$here/cues_front.mkv" "$here/sparse_cues.mkv" "$here/unknown_size_clusters.mkv"
 python3 "$here/make_expected.py" --damaged "$here/mkvmerge_longgop.mkv" 2 "$here/damaged_cluster.mkv"

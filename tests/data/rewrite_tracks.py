@@ -15,6 +15,13 @@ they are made here from an mkvmerge file:
   --nalu-length N=L    store the NAL unit lengths of the H.264 track N in L bytes
                        (1 to 4) instead of the avcC record's size, in every frame and in
                        byte 4 of avcC
+  --cues-every N       keep only every Nth cue point (the first, the N+1st, ...), as an
+                       index that lists some key frames only
+  --no-relative-positions  remove CueRelativePosition from every cue point
+  --cue-into-frame K   point cue point K (0-based, after thinning) 64 bytes into its
+                       cluster, where a frame lies, as a damaged index does
+  --unknown-cluster-sizes  write every Cluster with the all-ones "unknown" size, as a
+                       live recorder does
 
 The whole file is written again with correct element sizes; SeekHead positions,
 CueClusterPosition and CueRelativePosition are moved to where the elements now are.
@@ -130,6 +137,8 @@ def Parse(data, start, end, base):
 
 def Serialize(e):
     payload = e.data if e.children is None else b"".join(Serialize(c) for c in e.children)
+    if getattr(e, "unknown_size", False):
+        return EncodeId(e.id) + b"\x01" + b"\xff" * 7 + payload
     return EncodeId(e.id) + EncodeVint(len(payload), e.size_width) + payload
 
 
@@ -322,6 +331,41 @@ def SetNaluLength(segment, number, new_size):
     return "track %d: NAL unit lengths in %d bytes" % (number, new_size)
 
 
+# --- Cues and cluster sizes ---------------------------------------------------------
+
+def CuePoints(segment):
+    return [p for cues in segment.Find(ID_CUES) for p in cues.Find(ID_CUE_POINT)]
+
+
+def ThinCues(segment, every):
+    for cues in segment.Find(ID_CUES):
+        points = cues.Find(ID_CUE_POINT)
+        kept = [p for k, p in enumerate(points) if k % every == 0]
+        cues.children = [c for c in cues.children if c.id != ID_CUE_POINT or c in kept]
+    return "one cue point in %d kept" % every
+
+
+def DropRelativePositions(segment):
+    for point in CuePoints(segment):
+        for where in point.Find(ID_CUE_TRACK_POSITIONS):
+            where.children = [c for c in where.children if c.id != ID_CUE_RELATIVE_POSITION]
+    return "no CueRelativePosition"
+
+
+def UnknownClusterSizes(segment):
+    for cluster in segment.Find(ID_CLUSTER):
+        cluster.size_width, cluster.unknown_size = 8, True
+    return "clusters of unknown size"
+
+
+def CueIntoFrame(segment, index):
+    """After positions are final: cue point `index` points 64 bytes into its cluster."""
+    where = CuePoints(segment)[index].Find(ID_CUE_TRACK_POSITIONS)[0]
+    position = where.Find(ID_CUE_CLUSTER_POSITION)[0]
+    position.data = EncodeUint(position.Uint() + 64, len(position.data))
+    return "cue point %d points into a frame" % index
+
+
 # --- Positions -----------------------------------------------------------------------
 
 def FixPositions(segment, segment_data_old, segment_data_new, positions):
@@ -411,11 +455,21 @@ def main(args):
         if JoinBlock(*SplitBlock(block.data)) != block.data:
             Fail("block at %d: lacing is not written back as it was" % block.old_offset)
 
-    notes, rewritten = [], set()
+    notes, rewritten, into_frame = [], set(), []
     while options:
+        option = options[0]
+        if option in ("--no-relative-positions", "--unknown-cluster-sizes"):
+            notes.append(DropRelativePositions(segment) if option == "--no-relative-positions"
+                         else UnknownClusterSizes(segment))
+            options = options[1:]
+            continue
         option, value = options[0], options[1]
         options = options[2:]
-        if option == "--strip":
+        if option == "--cues-every":
+            notes.append(ThinCues(segment, int(value)))
+        elif option == "--cue-into-frame":
+            into_frame.append(int(value))
+        elif option == "--strip":
             notes.append(Strip(segment, int(value)))
         elif option == "--codec-id":
             number, codec_id = value.split("=", 1)
@@ -440,6 +494,8 @@ def main(args):
             break
     else:
         Fail("element positions did not settle")
+    for index in into_frame:
+        notes.append(CueIntoFrame(segment, index))  # same width: nothing moves
     with open(target, "wb") as out:
         for e in top:
             out.write(Serialize(e))

@@ -1,5 +1,7 @@
-// Seeking in long files: key frames noted while clusters are listed are remembered, so that only the first
-// seek reads its way through the file (where seeks land is checked on the real files).
+// Seeking in long files: a first seek reads around its request only, wherever it lies; later seeks profit
+// from the key frames noted on the way; an audio track's latest frame before a cluster is found among the
+// cluster's last bytes without being fooled by frame bytes that look like a block (where seeks land is
+// checked on the real files).
 #include <gtest/gtest.h>
 
 #include "LoadedFile.h"
@@ -11,9 +13,9 @@ namespace {
 
 constexpr int64_t kSecond = 10000000;
 
-// Video at 25 frames per second with a key frame every ten seconds (an encoder's default), one-second
-// clusters of about 100 KB, more than a read-ahead window; Cues listing every key frame when asked for.
-Bytes LongGopFile(int seconds, bool cues)
+// Video at 25 frames per second with a key frame every `gop` seconds and one-second clusters of about
+// 100 KB, more than a read-ahead window; Cues listing every key frame when asked for.
+Bytes LongGopFile(int seconds, int gop, bool cues)
 {
     std::vector<Bytes> children{mkv::SeekHeadFor(mkv::kCues, 0), mkv::Info(1000000, seconds * 1000.0),
                                 mkv::Tracks({mkv::VideoTrack(1, "V_MPEG4/ISO/ASP", 64, 64)})};
@@ -22,10 +24,10 @@ Bytes LongGopFile(int seconds, bool cues)
     for (int second = 0; second < seconds; ++second) {
         std::vector<Bytes> blocks;
         for (int frame = 0; frame < 25; ++frame) {
-            blocks.push_back(SimpleBlock(1, static_cast<int16_t>(frame * 40), frame == 0 && second % 10 == 0 ? 0x80 : 0,
+            blocks.push_back(SimpleBlock(1, static_cast<int16_t>(frame * 40), frame == 0 && second % gop == 0 ? 0x80 : 0,
                                          Bytes(4000, static_cast<uint8_t>(frame))));
         }
-        if (second % 10 == 0) {
+        if (second % gop == 0) {
             cuePoints.push_back({static_cast<uint64_t>(second) * 1000, 1, offset});
         }
         children.push_back(mkv::Cluster(static_cast<uint64_t>(second) * 1000, blocks));
@@ -38,8 +40,8 @@ Bytes LongGopFile(int seconds, bool cues)
     return mkv::File(children);
 }
 
-// Seeks, checks the landing and the frame delivered there; the host reads made.
-int64_t SeekAndCountReads(LoadedFile& file, int64_t request, int64_t landing)
+// Seeks, checks the landing and the frame delivered there; the host calls made.
+int64_t SeekAndCountCalls(LoadedFile& file, int64_t request, int64_t landing)
 {
     file.host.calls = {};
     int64_t result = 0;
@@ -48,22 +50,35 @@ int64_t SeekAndCountReads(LoadedFile& file, int64_t request, int64_t landing)
     Sample next = file.Next(0);
     EXPECT_EQ(next.start, landing);
     EXPECT_EQ(next.sync, 1u);
-    return file.host.calls.read;
+    return file.host.calls.Total();
 }
 
 } // namespace
 
-TEST(Seeking, LaterSeeksReadOnlyAroundTheirRequest)
+TEST(Seeking, AFirstSeekCostsTheSameNearTheStartAndNearTheEnd)
 {
     for (bool cues : {true, false}) {
         SCOPED_TRACE(cues ? "cues" : "no cues");
-        LoadedFile file(LongGopFile(40, cues));
-        // The first seek lists the clusters up to its request: a read each.
-        EXPECT_GE(SeekAndCountReads(file, 39 * kSecond + 5000000, 30 * kSecond), 39);
-        // Back into another GOP, later inside it, then where the first went: noted key frames spare rereading.
-        EXPECT_LE(SeekAndCountReads(file, 25 * kSecond + 5000000, 20 * kSecond), 12);
-        EXPECT_LE(SeekAndCountReads(file, 28 * kSecond + 5000000, 20 * kSecond), 10);
-        EXPECT_LE(SeekAndCountReads(file, 39 * kSecond + 5000000, 30 * kSecond), 4);
+        const Bytes bytes = LongGopFile(160, 2, cues);
+        LoadedFile early(bytes);
+        LoadedFile late(bytes);
+        const int64_t nearStart = SeekAndCountCalls(early, 11 * kSecond + 5000000, 10 * kSecond);
+        const int64_t nearEnd = SeekAndCountCalls(late, 151 * kSecond + 5000000, 150 * kSecond);
+        // Two clusters walked, and a few probes without Cues: nothing grows with the position.
+        EXPECT_LE(nearEnd, nearStart + (cues ? 2 : 8));
+        EXPECT_LE(nearEnd, cues ? 12 : 40);
+    }
+}
+
+TEST(Seeking, LaterSeeksInAGopAlreadyWalkedReadLittle)
+{
+    for (bool cues : {true, false}) {
+        SCOPED_TRACE(cues ? "cues" : "no cues");
+        LoadedFile file(LongGopFile(40, 10, cues));
+        SeekAndCountCalls(file, 39 * kSecond + 5000000, 30 * kSecond);
+        // Back into the same GOP: its key frame was noted on the way.
+        EXPECT_LE(SeekAndCountCalls(file, 35 * kSecond + 5000000, 30 * kSecond), 4);
+        EXPECT_LE(SeekAndCountCalls(file, 39 * kSecond + 5000000, 30 * kSecond), 4);
     }
 }
 
@@ -80,6 +95,50 @@ TEST(Seeking, AnAudioTrackFindsItsLatestFrameInAnEarlierClusterPastOtherTracksBl
     EXPECT_EQ(file.Seek(1, 1100000, result), ZOLVDMX_OK);
     EXPECT_EQ(result, 300000);
     EXPECT_EQ(file.Next(1).bytes, Bytes{3});
+}
+
+TEST(Seeking, TheLastAudioFrameBeforeAClusterIsFoundAmongItsLastBytesWhateverTheFramesHold)
+{
+    // Clusters of 2 s opening on a video key frame, as mkvmerge writes them: the audio frame before a key
+    // frame ends the cluster before. Every video frame holds bytes that read as a SimpleBlock of the audio
+    // track at 1990 ms, later than any real one, ending exactly where the next element starts; the search
+    // from the cluster's end must not take one of them for a block.
+    auto trap = [](size_t size, size_t before) {
+        Bytes frame(size, 0x33);
+        // A3 (SimpleBlock), size 0x80 | n, track 0x82, timecode 07 C6, flags 0x80: n bytes of payload.
+        const size_t at = size - before;
+        const uint8_t n = static_cast<uint8_t>(before - 2);
+        const Bytes fake{0xA3, static_cast<uint8_t>(0x80 | n), 0x82, 0x07, 0xC6, 0x80};
+        std::copy(fake.begin(), fake.end(), frame.begin() + static_cast<std::ptrdiff_t>(at));
+        return frame;
+    };
+    std::vector<Bytes> children{mkv::Info(1000000, 6000.0),
+                                mkv::Tracks({mkv::VideoTrack(1, "V_MPEG4/ISO/ASP", 64, 64),
+                                             mkv::AudioTrack(2, "A_AC3")})};
+    for (int cluster = 0; cluster < 3; ++cluster) {
+        std::vector<Bytes> blocks;
+        for (int frame = 0; frame < 50; ++frame) {
+            blocks.push_back(SimpleBlock(1, static_cast<int16_t>(frame * 40), frame == 0 ? 0x80 : 0, trap(3000, 40)));
+            if (frame % 5 == 4) {
+                blocks.push_back(SimpleBlock(2, static_cast<int16_t>(frame * 40 + 10), 0x80,
+                                             Bytes(100, static_cast<uint8_t>(cluster * 10 + frame / 5))));
+            }
+        }
+        children.push_back(mkv::Cluster(static_cast<uint64_t>(cluster) * 2000, blocks));
+    }
+    LoadedFile file(mkv::File(children));
+    for (int cluster : {1, 2}) {
+        int64_t video = 0;
+        int64_t audio = 0;
+        ASSERT_EQ(file.Seek(0, cluster * 2 * kSecond + 5000000, video), ZOLVDMX_OK);
+        EXPECT_EQ(video, cluster * 2 * kSecond);
+        ASSERT_EQ(file.Seek(1, video, audio), ZOLVDMX_OK);
+        // The last audio frame of the cluster before: 1970 ms into it.
+        EXPECT_EQ(audio, (cluster - 1) * 2 * kSecond + 19700000);
+        Sample next = file.Next(1);
+        EXPECT_EQ(next.bytes, Bytes(100, static_cast<uint8_t>((cluster - 1) * 10 + 9)));
+        EXPECT_EQ(file.Next(1).start, cluster * 2 * kSecond + 1700000); // then on into the next cluster
+    }
 }
 
 TEST(Seeking, VideoBeforeItsFirstKeyFrameLandsOnThatKeyFrame)

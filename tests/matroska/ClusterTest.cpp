@@ -69,3 +69,26 @@ TEST(Cluster, ListsBlocksAsFarAsAskedFromTheirHeaders)
                                                   {1, 1, true, {}, -1, 4},
                                                   {1, 1, true, {}, -1, 4}}));
 }
+
+TEST(Cluster, FindsABlockBoundaryFromTheEndThatTheChainOfElementsConfirms)
+{
+    const Bytes first = SimpleBlock(1, 0, 0x80, Bytes(50, 0x11));
+    const Bytes audio = SimpleBlock(2, 10, 0x80, Bytes(20, 0x22));
+    const Bytes last = SimpleBlock(1, 40, 0, Bytes(30, 0x33));
+    // Frame bytes before them that read as an audio block ending where `audio` starts: a chain of its own
+    // that skips `first`, but nothing before leads to it.
+    const Bytes fake{0xA3, static_cast<uint8_t>(0x80 | (first.size() + 3)), 0x82, 0x00, 0x00};
+    const Bytes junk(7, 0x5A);
+    const std::vector<uint32_t> tracks{1, 2};
+    const std::tuple<const char*, Bytes, int32_t> cases[] = {
+        {"the fake is passed over", Cat({junk, fake, first, audio, last}),
+         static_cast<int32_t>(junk.size() + fake.size() + first.size())},
+        {"whole elements only", Cat({first, audio, last}), static_cast<int32_t>(first.size())},
+        {"a track the file does not have", Cat({junk, SimpleBlock(3, 0, 0x80, Bytes(9, 1)), SimpleBlock(3, 0, 0, {})}), -1},
+        {"nothing that chains to the end", Cat({first, Bytes(3, 0x5A)}), -1},
+    };
+    for (const auto& [what, bytes, expected] : cases) {
+        EXPECT_EQ(EBMLCluster::FindBoundaryFromEnd(bytes.data(), static_cast<int32_t>(bytes.size()), tracks), expected)
+            << what;
+    }
+}
