@@ -17,6 +17,7 @@
 #include <cstring>
 
 #include "KelmMKVDemux.h"
+#include "ebml/ElementLoop.h"
 #include "matroska/EBMLSegment.h"
 
 namespace {
@@ -101,19 +102,33 @@ bool KelmMKVDemux::CuedBlock(const _tagMKVTrackIndexMeta& record, EBMLSegment& s
         return true;
     }
     // The cued block, when what lies there is a block of the track at the
-    // cue's time: otherwise the search starts at the cluster's start.
+    // cue's time followed by another child of the cluster (or its end):
+    // otherwise the search starts at the cluster's start.
     const int64_t position = cluster->dataPosition + cue.block;
     const bool listedBefore = cluster->IsListed();
-    int32_t index = cluster->ListAt(segment.WalkStream(), position);
+    CBitStreamParser* stream = segment.WalkStream();
+    int32_t index = cluster->ListAt(stream, position);
     NoteListed(*cluster);
+    bool sound = false;
     if (index >= 0) {
         const EBMLBlockGroup& group = *cluster->blockGroups[static_cast<size_t>(index)];
         for (const auto& block : group.blocks) {
-            if (block->trackNumber == record.trackEntry->trackNumber && BlockTime(segment, *cluster, *block) == cue.time) {
-                at.group = position;
-                return true;
-            }
+            sound = sound ||
+                    (block->trackNumber == record.trackEntry->trackNumber && BlockTime(segment, *cluster, *block) == cue.time);
         }
+        const int64_t end = static_cast<size_t>(index) + 1 < cluster->blockGroups.size()
+                                ? cluster->blockGroups[static_cast<size_t>(index) + 1]->elementPosition
+                                : cluster->ListedEnd();
+        if (sound && end != cluster->DeclaredEnd()) {
+            stream->Seek(end, ZOLVDMX_SEEK_SET);
+            const uint32_t next = EBML::PeekID(stream);
+            sound = next == kIdSimpleBlock || next == kIdBlockGroup || IsGlobalElement(next) ||
+                    next == kIdCluster || next == kIdCues;
+        }
+    }
+    if (sound) {
+        at.group = position;
+        return true;
     }
     if (!listedBefore && !IsPinned(*cluster)) {
         cluster->ReleaseBlocks(); // what was listed from there is not to be trusted

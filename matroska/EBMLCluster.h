@@ -88,6 +88,8 @@ public:
     // Whether the listing begins with the cluster's first child.
     bool StartListed() const { return startListed; }
     bool IsTimecodeKnown() const { return timecodeKnown; }
+    // Where listing would go on: the end of the last child listed.
+    int64_t ListedEnd() const { return listedEnd; }
 
     uint32_t timecode = 0; // Segment timecode ticks
     std::vector<std::unique_ptr<EBMLBlockGroup>> blockGroups; // listed groups, in file order

@@ -155,3 +155,37 @@ TEST(Seeking, VideoBeforeItsFirstKeyFrameLandsOnThatKeyFrame)
         EXPECT_EQ(file.Next(0).bytes, Bytes{static_cast<uint8_t>(frame)}) << request;
     }
 }
+
+TEST(Seeking, ACuedBlockPositionIsTakenOnlyWhereABlockOfTheTrackAtTheCueTimeLies)
+{
+    // One cue point at 1 s for the second cluster, whose CueRelativePosition is right (the key frame), or
+    // points at a frame's bytes that read as a block of the track at 1 s, or at garbage: the seek lands
+    // on the key frame at 1 s all the same.
+    Bytes trap(200, 0x44);
+    const Bytes fake{0xA3, 0x85, 0x81, 0x00, 0x00, 0x80, 0x01}; // a SimpleBlock of track 1 at the cluster's time
+    std::copy(fake.begin(), fake.end(), trap.begin() + 100);
+    const Bytes timecode = UInt(mkv::kTimecode, 1000);
+    const Bytes key = SimpleBlock(1, 0, 0x80, Bytes(50, 0x11));
+    const Bytes framed = SimpleBlock(1, 40, 0, trap);
+    const Bytes second = mkv::Cluster(1000, {key, framed});
+    const Bytes first = mkv::Cluster(0, {SimpleBlock(1, 0, 0x80, Bytes(50, 0x22))});
+    const Bytes head = Cat({mkv::SeekHeadFor(mkv::kCues, 0), mkv::Info(1000000, 2000.0),
+                            mkv::Tracks({mkv::VideoTrack(1, "V_MPEG4/ISO/ASP", 16, 16)})});
+    // Where each candidate lies, relative to the second cluster's data: the key frame, the fake, garbage.
+    const uint64_t fakeAt = timecode.size() + key.size() + (framed.size() - trap.size()) + 100;
+    for (uint64_t relative : {static_cast<uint64_t>(timecode.size()), fakeAt, fakeAt + 3}) {
+        SCOPED_TRACE(relative);
+        Bytes positions = Master(mkv::kCueTrackPositions,
+                                 {UInt(mkv::kCueTrack, 1), UInt(mkv::kCueClusterPosition, head.size() + first.size()),
+                                  UInt(0xF0, relative)});
+        Bytes cues = Master(mkv::kCues, {Master(mkv::kCuePoint, {UInt(mkv::kCueTime, 1000), positions})});
+        Bytes seekHead = mkv::SeekHeadFor(mkv::kCues, head.size() + first.size() + second.size());
+        LoadedFile file(mkv::File({seekHead, mkv::Info(1000000, 2000.0),
+                                   mkv::Tracks({mkv::VideoTrack(1, "V_MPEG4/ISO/ASP", 16, 16)}), first, second, cues}));
+        int64_t result = 0;
+        ASSERT_EQ(file.Seek(0, 10200000, result), ZOLVDMX_OK);
+        EXPECT_EQ(result, 10000000);
+        EXPECT_EQ(file.Next(0).bytes, Bytes(50, 0x11));
+        EXPECT_EQ(file.Next(0).bytes, trap);
+    }
+}
