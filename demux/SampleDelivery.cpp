@@ -77,8 +77,9 @@ int64_t KelmMKVDemux::FrameTiming::Start(int32_t k) const
 
 int64_t KelmMKVDemux::BlockTime(const EBMLSegment& segment, const EBMLCluster& cluster, const EBMLBlock& block)
 {
-    // A signed sum: a negative relative timecode gives an earlier time.
-    return segment.GetRefTime(static_cast<int64_t>(cluster.timecode) + block.relativeTimecode);
+    // A signed sum: a negative relative timecode gives an earlier time. The
+    // cluster timecode is at most INT64_MAX, so only the sum needs a guard.
+    return segment.GetRefTime(AddSaturated(static_cast<int64_t>(cluster.timecode), block.relativeTimecode));
 }
 
 bool KelmMKVDemux::IsKeyFrame(const EBMLBlockGroup& group, const EBMLBlock& block)
@@ -156,13 +157,13 @@ KelmMKVDemux::FrameTiming KelmMKVDemux::TimeFrames(const _tagMKVTrackIndexMeta& 
     timing.time = BlockTime(segment, cluster, block);
 
     if (group.hasBlockDuration) {
-        timing.span = std::max<int64_t>(segment.GetRefTime(static_cast<int64_t>(group.blockDuration)), 0);
+        timing.span = segment.GetRefTime(static_cast<int64_t>(group.blockDuration));
         timing.divisor = frames;
         return timing;
     }
     if (record.trackEntry->defaultDuration > 0) {
         // Nanoseconds per frame.
-        timing.span = record.trackEntry->defaultDuration;
+        timing.span = static_cast<int64_t>(record.trackEntry->defaultDuration);
         timing.divisor = 100;
         return timing;
     }

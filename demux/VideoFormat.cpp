@@ -75,7 +75,7 @@ const VideoCodecRow* FindVideoCodec(const EBMLString& codecID)
 // Frames per 1000 seconds: from FrameRate when the file gives one, else from
 // DefaultDuration (nanoseconds per frame), else 0. Rates beyond the 32-bit
 // range are held at its limit.
-int32_t FramesPerThousandSeconds(const EBMLVideo* video, uint32_t defaultDuration)
+int32_t FramesPerThousandSeconds(const EBMLVideo* video, uint64_t defaultDuration)
 {
     double frameRate = video != nullptr ? video->frameRate : 0.0;
     if (frameRate > 0.0) {
@@ -83,8 +83,8 @@ int32_t FramesPerThousandSeconds(const EBMLVideo* video, uint32_t defaultDuratio
         return scaled < 2147483648.0 ? static_cast<int32_t>(scaled) : INT32_MAX;
     }
     if (defaultDuration != 0) {
-        int64_t rate = INT64_C(1000000000000) / static_cast<int64_t>(defaultDuration);
-        return static_cast<int32_t>(static_cast<uint32_t>(rate)); // low 32 bits
+        uint64_t rate = UINT64_C(1000000000000) / defaultDuration;
+        return rate <= static_cast<uint64_t>(INT32_MAX) ? static_cast<int32_t>(rate) : INT32_MAX;
     }
     return 0;
 }

@@ -26,7 +26,7 @@ bool EBMLCluster::ListOne(CBitStreamParser* reader)
     ChildStep step = ParseOneChild(reader, *this, [&](ElementBody& child) {
         switch (child.Id()) {
         case kIdTimecode:
-            timecode = child.ReadUInt32();
+            timecode = child.ReadTime();
             timecodeKnown = true;
             return true;
         case kIdBlockGroup: {
@@ -114,7 +114,7 @@ uint32_t EBMLCluster::ReadTimecode(CBitStreamParser* reader)
         }
         ElementBody child(reader, id);
         if (id == kIdTimecode) {
-            timecode = child.ReadUInt32();
+            timecode = child.ReadTime();
             timecodeKnown = true;
             return 0;
         }
@@ -163,7 +163,7 @@ uint32_t EBMLBlockGroup::Parse(CBitStreamParser* reader)
             references.push_back(static_cast<int32_t>(child.ReadUInt32()));
             return true;
         case kIdBlockDuration:
-            blockDuration = child.ReadUInt64();
+            blockDuration = child.ReadTime();
             hasBlockDuration = true;
             return true;
         case kIdBlockVirtual:

@@ -26,7 +26,7 @@ public:
     std::vector<std::unique_ptr<EBMLBlock>> blocks;
     std::vector<int32_t> references; // ReferenceBlock values as stored
     int32_t maxBlockSize = 0;        // sizes the scratch buffer a block is read into
-    uint64_t blockDuration = 0;      // BlockDuration in Segment ticks, when present
+    uint64_t blockDuration = 0;      // BlockDuration in Segment ticks (at most INT64_MAX), when present
     bool hasBlockDuration = false;
     EBMLBlockPool* pool = nullptr;   // where its blocks come from, when listed by a cluster
 };
@@ -66,7 +66,7 @@ public:
     bool IsParsed() const { return fullyListed; }
     bool IsTimecodeKnown() const { return timecodeKnown; }
 
-    uint32_t timecode = 0; // Segment timecode ticks
+    uint64_t timecode = 0; // Segment timecode ticks, at most INT64_MAX
     std::vector<std::unique_ptr<EBMLBlockGroup>> blockGroups;
     int32_t maxBlockSize = 0;
     int32_t index = 0; // position in the Segment's cluster list

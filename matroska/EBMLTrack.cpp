@@ -139,7 +139,7 @@ uint32_t EBMLTrackEntry::Parse(CBitStreamParser* stream)
             maxCache = child.ReadUInt32();
             return true;
         case kIdDefaultDuration:
-            defaultDuration = child.ReadUInt32();
+            defaultDuration = child.ReadTime();
             return true;
         case kIdTrackTimecodeScale:
             trackTimecodeScale = child.ReadFloat();

@@ -83,7 +83,7 @@ public:
     uint32_t flagLacing = 0;
     uint32_t minCache = 0;
     uint32_t maxCache = 0;
-    uint32_t defaultDuration = 0; // nanoseconds per frame
+    uint64_t defaultDuration = 0; // nanoseconds per frame, at most INT64_MAX
     double trackTimecodeScale = 0.0;
     uint32_t trackOffset = 0;
     uint32_t maxBlockAdditionID = 0;

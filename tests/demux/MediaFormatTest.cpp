@@ -183,14 +183,14 @@ TEST(VideoFormat, FrameRateFromFrameRateElseDefaultDuration)
 {
     const struct {
         double frameRate;
-        uint32_t defaultDuration;
+        uint64_t defaultDuration;
         int32_t expected;
     } cases[] = {
         {29.97, 0, 29970},        {static_cast<double>(29.97f), 0, 29969}, // stored as a 4-byte float
         {0.0, 41708333, 23976},   {0.0, 0, 0},
         {25.0, 41708333, 25000},  {-5.0, 40000000, 25000},
-        {0.0, 1, -727379968},     // 10^12 keeps its low 32 bits, 0xD4A51000
-        {1e300, 0, 2147483647},
+        {0.0, 5000000000, 200},   // 5 s a frame: past 32 bits
+        {0.0, 1, 2147483647},     {1e300, 0, 2147483647}, // beyond the field: held at its limit
     };
     for (const auto& c : cases) {
         TrackUnderTest track(1, "V_MPEG2");
