@@ -116,8 +116,6 @@ struct _tagMKVSeekCache {
 
 // Size of the output area the H.264 parameter sets are extracted into.
 constexpr int32_t kH264ConfigArea = 1000;
-// Largest rewritten H.264 frame.
-constexpr int32_t kH264OutputLimit = 0x500000;
 // Largest audio sample the host is asked to receive.
 constexpr uint32_t kAudioMaxSampleSize = 0x64000;
 // Largest subtitle sample the host is asked to receive.
