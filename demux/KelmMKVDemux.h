@@ -234,6 +234,11 @@ private:
     };
     FrameTiming TimeFrames(const _tagMKVTrackIndexMeta& record, EBMLSegment& segment, CBitStreamParser* parser,
                            BlockRef at, const std::vector<int64_t>& earlier, int64_t previousDuration);
+    // PCM frames timed by their size, a FLAC frame by the samples its header
+    // counts; false for other tracks and for FLAC headers that do not read
+    // cleanly.
+    bool TimeFramesBySamples(const _tagMKVTrackIndexMeta& record, CBitStreamParser* parser, const EBMLBlock& block,
+                             FrameTiming& timing);
 
     // Seeking helpers (Seeking.cpp).
     struct Landing;
