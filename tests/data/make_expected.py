@@ -98,7 +98,7 @@ def ReadDump(path):
 def ParseFile(path):
     """Collects info, tracks, clusters, blocks and cues from the mkvinfo dump."""
     raw = open(path, "rb").read()
-    f = {"timecode_scale": 1000000, "duration_ns": 0, "segment_data": None,
+    f = {"timecode_scale": 1000000, "duration_ns": 0, "segment_data": None, "seek_head": 0,
          "tracks": [], "clusters": [], "blocks": [], "cues": [], "raw": raw}
     top = None
     track = block = cue = None
@@ -110,6 +110,7 @@ def ParseFile(path):
             continue
         if e.depth == 1:
             top = name.split(" at ")[0]
+            f["seek_head"] = f["seek_head"] or int(top == "Seek head")
             if top == "Cluster":
                 f["clusters"].append({"pos": e.pos, "header_size": e.size - e.data_size,
                                       "timecode_ns": None})
@@ -488,6 +489,7 @@ def CheckAgainstProbe(path, f, probe_path=None):
             Fail(path, "track %d: ffprobe type %s" % (index, s["codec_type"]))
         if t["type"] == 1 and (s["width"], s["height"]) != (t["pixel_width"], t["pixel_height"]):
             Fail(path, "track %d: ffprobe size %dx%d" % (index, s["width"], s["height"]))
+        t["pix_fmt"] = s.get("pix_fmt", "") if t["type"] == 1 else ""
         if t["type"] == 2:
             rate = t["output_sampling_frequency"] or t["sampling_frequency"]
             if float(s["sample_rate"]) != float(rate):
@@ -588,7 +590,7 @@ TRACK_COLUMNS = ["index", "track_number", "track_type", "codec_id", "pixel_width
                  "frame_rate", "sampling_frequency", "channels", "bit_depth",
                  "codec_private_size", "segment_duration_ns", "timecode_scale"]
 # Not in the first file set.
-EXTRA_TRACK_COLUMNS = ["compression", "content_comp_settings"]
+EXTRA_TRACK_COLUMNS = ["compression", "content_comp_settings", "pix_fmt", "seek_head"]
 FRAME_COLUMNS = ["track_index", "cluster_index", "start_100ns", "end_100ns", "size", "key",
                  "md5", "stored_md5"]
 
@@ -602,7 +604,7 @@ def TrackRows(path, f, legacy):
                f["duration_ns"], f["timecode_scale"]]
         if not legacy:
             algorithm, settings = Compression(path, t)
-            row += [COMPRESSION_NAMES[algorithm], settings.hex()]
+            row += [COMPRESSION_NAMES[algorithm], settings.hex(), t["pix_fmt"], f["seek_head"]]
         rows.append(row)
     return rows
 
