@@ -2,7 +2,6 @@
 // start-code form, in the host's buffer the frame was read into.
 #include "KelmMKVDemux.h"
 
-#include <algorithm>
 #include <cstring>
 
 bool KelmMKVDemux::ReconstructH264Sample(int32_t& size, unsigned char* dest, int32_t capacity, int32_t inputLength,
@@ -13,7 +12,7 @@ bool KelmMKVDemux::ReconstructH264Sample(int32_t& size, unsigned char* dest, int
     if (lengthSizeMinusOne < 0 || lengthSizeMinusOne > 3 || inputLength < 0 || inputLength > capacity) {
         return false;
     }
-    const uint64_t limit = static_cast<uint64_t>(std::min(capacity, kH264OutputLimit));
+    const uint64_t limit = static_cast<uint64_t>(capacity);
     const uint64_t n = static_cast<uint64_t>(inputLength);
     const uint64_t lengthSize = static_cast<uint64_t>(lengthSizeMinusOne) + 1;
     auto unitLength = [&](const uint8_t* in, uint64_t at) {
@@ -25,7 +24,7 @@ bool KelmMKVDemux::ReconstructH264Sample(int32_t& size, unsigned char* dest, int
     };
 
     // First the layout: every unit inside the frame, the output inside the
-    // limit. Trailing bytes too short for a length and a byte are dropped.
+    // host's buffer. Trailing bytes too short for a length and a byte are dropped.
     uint64_t units = 0;
     uint64_t output = 0;
     for (uint64_t i = 0; i + lengthSize < n;) {

@@ -2,6 +2,7 @@
 // table) and the track table queries.
 #include "KelmMKVDemux.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -143,8 +144,10 @@ uint32_t KelmMKVDemux::Load(unsigned char* source, _ZOLVDMX_READER_CALLBACK_T* r
                 SetMediaFormat(entry, &format);
                 tracks.back().nalLengthSizeMinusOne = nalLengthSizeMinusOne;
                 if (format.maxSampleSize > 0 && prefixLength > 0) {
-                    // The buffer must hold the frame with its header put back.
-                    format.maxSampleSize += static_cast<uint32_t>(prefixLength);
+                    // The buffer must hold the frame with its header put back
+                    // (held, like every bound, within the signed 32-bit range).
+                    format.maxSampleSize = static_cast<uint32_t>(std::min<uint64_t>(
+                        uint64_t{format.maxSampleSize} + static_cast<uint32_t>(prefixLength), INT32_MAX));
                 }
             }
         }

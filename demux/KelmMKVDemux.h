@@ -149,8 +149,6 @@ struct _tagMKVSeekCache {
 
 // Size of the output area the H.264 parameter sets are extracted into.
 constexpr int32_t kH264ConfigArea = 1000;
-// Largest rewritten H.264 frame.
-constexpr int32_t kH264OutputLimit = 0x500000;
 // Largest audio sample the host is asked to receive.
 constexpr uint32_t kAudioMaxSampleSize = 0x64000;
 // Largest subtitle sample the host is asked to receive.
@@ -296,6 +294,11 @@ private:
     };
     FrameTiming TimeFrames(const _tagMKVTrackIndexMeta& record, EBMLSegment& segment, CBitStreamParser* parser,
                            BlockRef at, const std::vector<int64_t>& earlier, int64_t previousDuration);
+    // PCM frames timed by their size, a FLAC frame by the samples its header
+    // counts; false for other tracks and for FLAC headers that do not read
+    // cleanly.
+    bool TimeFramesBySamples(const _tagMKVTrackIndexMeta& record, CBitStreamParser* parser, const EBMLBlock& block,
+                             FrameTiming& timing);
 
     // Seeking helpers (Seeking.cpp), one step each.
     struct Landing;

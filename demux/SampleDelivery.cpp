@@ -3,13 +3,15 @@
 // duration and key flag.
 //
 // A frame's duration is its block's BlockDuration (shared among laced
-// frames), else the track's DefaultDuration, else the gap to the track's
+// frames), else for PCM its size and for FLAC the samples its header counts,
+// else the track's DefaultDuration, else the gap to the track's
 // next frame (the next block for laced frames; otherwise the next in
 // presentation order, among the 16 blocks of the track before and after it),
 // else the duration of the frame delivered before it. The first frame of a
 // block starts at the block's time; laced frames follow each other by that
 // duration.
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 #include "KelmMKVDemux.h"
@@ -26,6 +28,14 @@ constexpr int32_t kPresentationLookAhead = 16;
 // Bytes read first for a block's block and lace headers: enough for any
 // but very long lace headers, which ask for more.
 constexpr int32_t kLaceHeadBytes = 256;
+// WAVE format tags of PCM (integer and IEEE float) and the FLAC code.
+constexpr uint32_t kWaveFormatPcm = 0x0001;
+constexpr uint32_t kWaveFormatFloat = 0x0003;
+constexpr uint32_t kCodecFlac = 0xF1AC;
+// The longest FLAC frame header: sync and flags (4 bytes), a 7-byte coded
+// frame number, a 16-bit block size, a 16-bit rate, the CRC-8.
+constexpr int32_t kFlacHeaderBytes = 16;
+constexpr int64_t kHundredNsPerSecond = 10000000;
 // Clusters starting more than this after a block (100 ns units, 30 s) are
 // not searched for the block's successor: a track that pauses or ends must
 // not make one frame read the rest of the file.
@@ -43,6 +53,58 @@ bool HasLengthPrefixedNalUnits(const _tagMKVTrackIndexMeta& track)
     uint32_t compression = static_cast<uint32_t>(header[16]) | static_cast<uint32_t>(header[17]) << 8 |
                            static_cast<uint32_t>(header[18]) << 16 | static_cast<uint32_t>(header[19]) << 24;
     return compression == kFourCcAvc1 || compression == kFourCcHevc;
+}
+
+uint32_t LoadLE(const uint8_t* at, size_t size)
+{
+    uint32_t value = 0;
+    for (size_t k = size; k-- > 0;) {
+        value = value << 8 | at[k];
+    }
+    return value;
+}
+
+// Samples in the FLAC frame whose first `size` bytes are at `h`, from its
+// header; 0 when the header does not read cleanly (sync code, reserved
+// values, the UTF-8 coded frame number, its CRC-8).
+int64_t FlacBlockSize(const uint8_t* h, int32_t size)
+{
+    if (size < 6 || h[0] != 0xFF || (h[1] & 0xFE) != 0xF8 || (h[3] & 1) != 0 || (h[3] >> 4) > 10 ||
+        ((h[3] >> 1) & 7) == 3) {
+        return 0;
+    }
+    const int32_t sizeCode = h[2] >> 4;
+    const int32_t rateCode = h[2] & 15;
+    int32_t ones = 0; // leading one bits: the coded number's length in bytes (none: 1)
+    while (ones < 8 && (h[4] & (0x80 >> ones)) != 0) {
+        ++ones;
+    }
+    if (ones == 1 || ones == 8 || sizeCode == 0 || rateCode == 15) {
+        return 0;
+    }
+    int32_t at = 4 + std::max(ones, 1);
+    const int32_t sizeBytes = sizeCode == 6 ? 1 : sizeCode == 7 ? 2 : 0;
+    if (at + sizeBytes >= size) {
+        return 0;
+    }
+    int64_t blockSize = 0;
+    if (sizeBytes > 0) {
+        blockSize = (sizeBytes == 1 ? h[at] : (h[at] << 8 | h[at + 1])) + 1;
+    } else {
+        blockSize = sizeCode == 1 ? 192 : sizeCode <= 5 ? 576 << (sizeCode - 2) : 256 << (sizeCode - 8);
+    }
+    at += sizeBytes + (rateCode == 12 ? 1 : rateCode >= 13 ? 2 : 0);
+    if (at >= size) {
+        return 0;
+    }
+    uint32_t crc = 0; // CRC-8, polynomial x^8 + x^2 + x + 1
+    for (int32_t k = 0; k < at; ++k) {
+        crc ^= h[k];
+        for (int32_t bit = 0; bit < 8; ++bit) {
+            crc = (crc & 0x80) != 0 ? ((crc << 1) ^ 0x107) : crc << 1;
+        }
+    }
+    return crc == h[at] ? blockSize : 0;
 }
 
 int64_t AddSaturated(int64_t a, int64_t b)
@@ -77,8 +139,9 @@ int64_t KelmMKVDemux::FrameTiming::Start(int32_t k) const
 
 int64_t KelmMKVDemux::BlockTime(const EBMLSegment& segment, const EBMLCluster& cluster, const EBMLBlock& block)
 {
-    // A signed sum: a negative relative timecode gives an earlier time.
-    return segment.GetRefTime(static_cast<int64_t>(cluster.timecode) + block.relativeTimecode);
+    // A signed sum: a negative relative timecode gives an earlier time. The
+    // cluster timecode is at most INT64_MAX, so only the sum needs a guard.
+    return segment.GetRefTime(AddSaturated(static_cast<int64_t>(cluster.timecode), block.relativeTimecode));
 }
 
 bool KelmMKVDemux::IsKeyFrame(const EBMLBlockGroup& group, const EBMLBlock& block)
@@ -157,13 +220,16 @@ KelmMKVDemux::FrameTiming KelmMKVDemux::TimeFrames(const _tagMKVTrackIndexMeta& 
     timing.time = BlockTime(segment, *located.cluster, block);
 
     if (located.group->hasBlockDuration) {
-        timing.span = std::max<int64_t>(segment.GetRefTime(static_cast<int64_t>(located.group->blockDuration)), 0);
+        timing.span = segment.GetRefTime(static_cast<int64_t>(located.group->blockDuration));
         timing.divisor = frames;
+        return timing;
+    }
+    if (TimeFramesBySamples(record, parser, block, timing)) {
         return timing;
     }
     if (record.trackEntry->defaultDuration > 0) {
         // Nanoseconds per frame.
-        timing.span = record.trackEntry->defaultDuration;
+        timing.span = static_cast<int64_t>(record.trackEntry->defaultDuration);
         timing.divisor = 100;
         return timing;
     }
@@ -209,6 +275,66 @@ KelmMKVDemux::FrameTiming KelmMKVDemux::TimeFrames(const _tagMKVTrackIndexMeta& 
         timing.divisor = 1;
     }
     return timing;
+}
+
+bool KelmMKVDemux::TimeFramesBySamples(const _tagMKVTrackIndexMeta& record, CBitStreamParser* parser,
+                                       const EBMLBlock& block, FrameTiming& timing)
+{
+    const auto* wave = static_cast<const uint8_t*>(record.format.header);
+    if (record.format.mediaType != ZOLVDMX_MEDIA_AUDIO || wave == nullptr) {
+        return false;
+    }
+    const uint32_t tag = LoadLE(wave + offsetof(ZOLVDMX_WAVEFORMATEX_T, wFormatTag), 2);
+    const int64_t channels = LoadLE(wave + offsetof(ZOLVDMX_WAVEFORMATEX_T, nChannels), 2);
+    const int64_t rate = LoadLE(wave + offsetof(ZOLVDMX_WAVEFORMATEX_T, nSamplesPerSec), 4);
+    const int64_t bits = LoadLE(wave + offsetof(ZOLVDMX_WAVEFORMATEX_T, wBitsPerSample), 2);
+    const bool pcm = tag == kWaveFormatPcm || tag == kWaveFormatFloat || record.trackEntry->codecID.Find("A_PCM/") >= 0;
+    const bool flac = record.format.codec == kCodecFlac;
+    if ((!pcm && !flac) || rate <= 0) {
+        return false;
+    }
+    // The frames as split for delivery, or laid out here once (a seek times
+    // blocks it has not read).
+    EBMLBlock probe;
+    const EBMLBlock* laidOut = &block;
+    if (block.infos.empty()) {
+        probe.dataPosition = block.dataPosition;
+        probe.dataSize = block.dataSize;
+        if (!SplitBlock(parser, probe)) {
+            return false;
+        }
+        laidOut = &probe;
+    }
+    const std::vector<EBMLBlock::_BLOCK_INFO>& frames = laidOut->infos;
+    if (pcm) {
+        // Frames of whole sample frames; laced ones share the block's span evenly.
+        const int64_t align = channels * ((bits + 7) / 8);
+        int64_t bytes = 0;
+        for (const EBMLBlock::_BLOCK_INFO& frame : frames) {
+            bytes += frame.size; // at most 256 frames below 2^31 bytes
+        }
+        int64_t divisor = 0;
+        if (align == 0 || __builtin_mul_overflow(align * rate, static_cast<int64_t>(frames.size()), &divisor)) {
+            return false;
+        }
+        timing.span = bytes * kHundredNsPerSecond;
+        timing.divisor = divisor;
+        return true;
+    }
+    // FLAC: one frame a block, its samples in its header.
+    if (frames.size() != 1) {
+        return false;
+    }
+    uint8_t header[kFlacHeaderBytes];
+    const int32_t wanted = std::min(frames[0].size, kFlacHeaderBytes);
+    const int32_t got = parser->ReadAt(block.dataPosition + frames[0].offset, wanted, header);
+    const int64_t samples = FlacBlockSize(header, got == wanted ? wanted : 0);
+    if (samples == 0) {
+        return false;
+    }
+    timing.span = samples * kHundredNsPerSecond;
+    timing.divisor = rate;
+    return true;
 }
 
 uint32_t KelmMKVDemux::FindSamples(int32_t track)

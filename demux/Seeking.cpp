@@ -65,7 +65,8 @@ void KelmMKVDemux::IndexCues(EBMLSegment& segment)
 {
     for (const auto& cues : segment.cueList) {
         for (const auto& point : cues->cuePoints) {
-            const int64_t time = segment.GetRefTime(static_cast<int64_t>(point->cueTime.value));
+            const int64_t time = segment.GetRefTime(
+                static_cast<int64_t>(std::min<uint64_t>(point->cueTime.value, static_cast<uint64_t>(INT64_MAX))));
             for (const auto& position : point->trackPositions) {
                 _tagMKVTrackIndexMeta* record = TrackByNumber(position->cueTrack);
                 if (record == nullptr || position->clusterPositions.empty()) {

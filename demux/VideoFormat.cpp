@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "PictureFormat.h"
 #include "matroska/EBMLTrack.h"
 #include "stream/Allocation.h"
 
@@ -75,7 +76,7 @@ const VideoCodecRow* FindVideoCodec(const EBMLString& codecID)
 // Frames per 1000 seconds: from FrameRate when the file gives one, else from
 // DefaultDuration (nanoseconds per frame), else 0. Rates beyond the 32-bit
 // range are held at its limit.
-int32_t FramesPerThousandSeconds(const EBMLVideo* video, uint32_t defaultDuration)
+int32_t FramesPerThousandSeconds(const EBMLVideo* video, uint64_t defaultDuration)
 {
     double frameRate = video != nullptr ? video->frameRate : 0.0;
     if (frameRate > 0.0) {
@@ -83,8 +84,8 @@ int32_t FramesPerThousandSeconds(const EBMLVideo* video, uint32_t defaultDuratio
         return scaled < 2147483648.0 ? static_cast<int32_t>(scaled) : INT32_MAX;
     }
     if (defaultDuration != 0) {
-        int64_t rate = INT64_C(1000000000000) / static_cast<int64_t>(defaultDuration);
-        return static_cast<int32_t>(static_cast<uint32_t>(rate)); // low 32 bits
+        uint64_t rate = UINT64_C(1000000000000) / defaultDuration;
+        return rate <= static_cast<uint64_t>(INT32_MAX) ? static_cast<int32_t>(rate) : INT32_MAX;
     }
     return 0;
 }
@@ -141,9 +142,8 @@ uint32_t KelmMKVDemux::SetMediaFormat(EBMLTrackEntry* entry, ZOLVDMX_MEDIA_FORMA
         }
         GetVideoHeader(entry, format);
         const EBMLVideo* video = entry->video.get();
-        uint32_t width = video != nullptr ? video->pixelWidth : 0;
-        uint32_t height = video != nullptr ? video->pixelHeight : 0;
-        format->maxSampleSize = width * height * 2; // wraps like the 32-bit field
+        format->maxSampleSize = MaxVideoSampleSize(video != nullptr ? video->pixelWidth : 0,
+                                                   video != nullptr ? video->pixelHeight : 0, DescribePicture(*entry));
         format->duration = DurationField(GetFileDuration());
         return ZOLVDMX_OK;
     }
@@ -308,36 +308,17 @@ bool KelmMKVDemux::KL_GetH264SPSPPS(const uint8_t* data, int32_t length, uint8_t
 
 bool KelmMKVDemux::GetHevcParameterSets(const uint8_t* data, int32_t length, std::vector<uint8_t>& out)
 {
-    // HEVCDecoderConfigurationRecord: 22 bytes of profile and format fields
-    // (the NAL length size in the low two bits of byte 21), the number of
-    // arrays, then per array a NAL unit type byte, a 16-bit count and each
-    // unit behind a 16-bit size.
+    // The NAL length size is in the low two bits of byte 21, before the
+    // number of arrays.
     constexpr int32_t kArraysAt = 22;
     out.clear();
     if (data == nullptr || length <= kArraysAt) {
         return false;
     }
     nalLengthSizeMinusOne = data[21] & 0x03;
-    int32_t readAt = kArraysAt + 1;
-    for (int32_t array = 0; array < data[kArraysAt]; ++array) {
-        if (length - readAt < 3) {
-            return false;
-        }
-        int32_t units = data[readAt + 1] << 8 | data[readAt + 2];
-        readAt += 3;
-        for (int32_t k = 0; k < units; ++k) {
-            if (length - readAt < 2) {
-                return false;
-            }
-            int32_t unitSize = data[readAt] << 8 | data[readAt + 1];
-            readAt += 2;
-            if (unitSize > length - readAt) {
-                return false;
-            }
-            out.insert(out.end(), kStartCode, kStartCode + sizeof kStartCode);
-            out.insert(out.end(), data + readAt, data + readAt + unitSize);
-            readAt += unitSize;
-        }
-    }
-    return !out.empty();
+    const bool whole = ForEachHevcConfigUnit(data, length, [&](uint32_t, const uint8_t* unit, int32_t size) {
+        out.insert(out.end(), kStartCode, kStartCode + sizeof kStartCode);
+        out.insert(out.end(), unit, unit + size);
+    });
+    return whole && !out.empty();
 }

@@ -129,6 +129,10 @@ constexpr uint32_t kIdAspectRatioType = HeldId(0x54B3);
 constexpr uint32_t kIdColourSpace = HeldId(0x2EB524);
 constexpr uint32_t kIdGammaValue = HeldId(0x2FB523);
 constexpr uint32_t kIdFrameRate = HeldId(0x2383E3);
+constexpr uint32_t kIdColour = HeldId(0x55B0);
+constexpr uint32_t kIdBitsPerChannel = HeldId(0x55B2);
+constexpr uint32_t kIdChromaSubsamplingHorz = HeldId(0x55B3);
+constexpr uint32_t kIdChromaSubsamplingVert = HeldId(0x55B4);
 
 // Audio.
 constexpr uint32_t kIdSamplingFrequency = HeldId(0xB5);

@@ -1,8 +1,10 @@
 // Payload readers of the shared child loop.
 #include "ElementLoop.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+
 #include "stream/Allocation.h"
 
 void ElementBody::ReadHeader()
@@ -70,6 +72,11 @@ uint64_t ElementBody::ReadUInt64()
         value = (value << 8) | scratch[k];
     }
     return value;
+}
+
+uint64_t ElementBody::ReadTime()
+{
+    return std::min<uint64_t>(ReadUInt64(), INT64_MAX);
 }
 
 uint32_t ElementBody::ReadUInt32()

@@ -51,6 +51,10 @@ public:
     uint32_t ReadUInt32();
     // The same into 64 bits (seek positions).
     uint64_t ReadUInt64();
+    // An unsigned time or duration (ticks, nanoseconds) in 64 bits, held at
+    // INT64_MAX when larger: times are computed in signed 64 bits, where it
+    // can then never turn negative.
+    uint64_t ReadTime();
     // IEEE-754 big-endian: a 4-byte payload as single, an 8-byte one as
     // double; any other size is consumed and reads as 0.0.
     double ReadFloat();

@@ -111,7 +111,7 @@ bool EBMLCluster::ListOne(CBitStreamParser* reader, std::vector<std::unique_ptr<
     ChildStep step = ParseOneChild(reader, *this, [&](ElementBody& child) {
         switch (child.Id()) {
         case kIdTimecode:
-            timecode = child.ReadUInt32();
+            timecode = child.ReadTime();
             timecodeKnown = true;
             return true;
         case kIdBlockGroup: {
@@ -344,7 +344,7 @@ uint32_t EBMLCluster::ReadTimecode(CBitStreamParser* reader)
         }
         ElementBody child(reader, id);
         if (id == kIdTimecode) {
-            timecode = child.ReadUInt32();
+            timecode = child.ReadTime();
             timecodeKnown = true;
             return 0;
         }
@@ -395,7 +395,7 @@ uint32_t EBMLBlockGroup::Parse(CBitStreamParser* reader)
             references.push_back(static_cast<int32_t>(child.ReadUInt32()));
             return true;
         case kIdBlockDuration:
-            blockDuration = child.ReadUInt64();
+            blockDuration = child.ReadTime();
             hasBlockDuration = true;
             return true;
         case kIdBlockVirtual:

@@ -27,7 +27,7 @@ public:
     std::vector<int32_t> references; // ReferenceBlock values as stored
     // elementPosition: where the BlockGroup (or the SimpleBlock it wraps) starts.
     int32_t maxBlockSize = 0;        // sizes the scratch buffer a block is read into
-    uint64_t blockDuration = 0;      // BlockDuration in Segment ticks, when present
+    uint64_t blockDuration = 0;      // BlockDuration in Segment ticks (at most INT64_MAX), when present
     bool hasBlockDuration = false;
     EBMLBlockPool* pool = nullptr;   // where its blocks come from, when listed by a cluster
 };
@@ -91,7 +91,7 @@ public:
     // Where listing would go on: the end of the last child listed.
     int64_t ListedEnd() const { return listedEnd; }
 
-    uint32_t timecode = 0; // Segment timecode ticks
+    uint64_t timecode = 0; // Segment timecode ticks, at most INT64_MAX
     std::vector<std::unique_ptr<EBMLBlockGroup>> blockGroups; // listed groups, in file order
     int32_t maxBlockSize = 0;
     // Position in the Segment's cluster list, which holds clusters in the

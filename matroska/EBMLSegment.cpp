@@ -538,9 +538,25 @@ void EBMLSegment::ReadCuesThroughSeekHeads(CBitStreamParser* stream)
 
 int64_t EBMLSegment::GetRefTime(int64_t timecode) const
 {
+    // timecode x scale / 100, truncated toward zero, without forming the
+    // product: with the scale split into hundreds and a rest,
+    // |t| x scale / 100 = |t| x hundreds + (|t| / 100) x rest + (|t| % 100) x rest / 100.
+    // A time beyond the signed 64-bit range is held at its limit.
     uint64_t scale = infoList.empty() ? kDefaultTimecodeScale : infoList.front()->timecodeScale.value;
-    uint64_t product = scale * static_cast<uint64_t>(timecode); // wraps like the 64-bit multiply it is
-    return static_cast<int64_t>(product) / 100;
+    const bool negative = timecode < 0;
+    const uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(timecode) : static_cast<uint64_t>(timecode);
+    const uint64_t limit = negative ? uint64_t{1} << 63 : static_cast<uint64_t>(INT64_MAX);
+    const uint64_t hundreds = scale / 100;
+    const uint64_t rest = scale % 100;
+    uint64_t result = 0;
+    if (hundreds != 0 && magnitude > limit / hundreds) {
+        result = limit;
+    } else {
+        // |t| <= 2^63: the first term is at most 2^63, the others below 0.99 x 2^63 + 99, so the sum cannot wrap.
+        result = magnitude * hundreds + (magnitude / 100) * rest + (magnitude % 100) * rest / 100;
+        result = std::min(result, limit);
+    }
+    return negative ? static_cast<int64_t>(0 - result) : static_cast<int64_t>(result);
 }
 
 EBMLTrackEntry* EBMLSegment::GetMasterTrack() const

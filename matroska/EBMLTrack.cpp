@@ -55,6 +55,30 @@ uint32_t EBMLVideo::Parse(CBitStreamParser* stream)
         case kIdFrameRate:
             frameRate = child.ReadFloat();
             return true;
+        case kIdColour:
+            child.ParseInto(colour);
+            return true;
+        default:
+            return false;
+        }
+    });
+}
+
+uint32_t EBMLColour::Parse(CBitStreamParser* stream)
+{
+    return ParseChildren(stream, *this, [&](ElementBody& child) {
+        switch (child.Id()) {
+        case kIdBitsPerChannel:
+            bitsPerChannel = child.ReadUInt32();
+            return true;
+        case kIdChromaSubsamplingHorz:
+            chromaSubsamplingHorz = child.ReadUInt32();
+            chromaSubsamplingStated = true;
+            return true;
+        case kIdChromaSubsamplingVert:
+            chromaSubsamplingVert = child.ReadUInt32();
+            chromaSubsamplingStated = true;
+            return true;
         default:
             return false;
         }
@@ -139,7 +163,7 @@ uint32_t EBMLTrackEntry::Parse(CBitStreamParser* stream)
             maxCache = child.ReadUInt32();
             return true;
         case kIdDefaultDuration:
-            defaultDuration = child.ReadUInt32();
+            defaultDuration = child.ReadTime();
             return true;
         case kIdTrackTimecodeScale:
             trackTimecodeScale = child.ReadFloat();

@@ -18,6 +18,19 @@ constexpr uint64_t kTrackTypeVideo = 1;
 constexpr uint64_t kTrackTypeAudio = 2;
 constexpr uint64_t kTrackTypeSubtitle = 17;
 
+// Colour: of its children only what sizes a picture is kept.
+class EBMLColour : public EBML {
+public:
+    uint32_t Parse(CBitStreamParser* stream) override;
+
+    uint32_t bitsPerChannel = 0; // 0: not said
+    // Chroma pixels dropped per pixel kept, across and down (1 and 1 for
+    // 4:2:0), when either element is present.
+    uint32_t chromaSubsamplingHorz = 0;
+    uint32_t chromaSubsamplingVert = 0;
+    bool chromaSubsamplingStated = false;
+};
+
 class EBMLVideo : public EBML {
 public:
     uint32_t Parse(CBitStreamParser* stream) override;
@@ -38,6 +51,7 @@ public:
     int32_t colourSpaceLength = 0;
     double gammaValue = 0.0;
     double frameRate = 0.0; // frames per second
+    std::unique_ptr<EBMLColour> colour;
 };
 
 class EBMLAudio : public EBML {
@@ -83,7 +97,7 @@ public:
     uint32_t flagLacing = 0;
     uint32_t minCache = 0;
     uint32_t maxCache = 0;
-    uint32_t defaultDuration = 0; // nanoseconds per frame
+    uint64_t defaultDuration = 0; // nanoseconds per frame, at most INT64_MAX
     double trackTimecodeScale = 0.0;
     uint32_t trackOffset = 0;
     uint32_t maxBlockAdditionID = 0;

@@ -98,7 +98,7 @@ def ReadDump(path):
 def ParseFile(path):
     """Collects info, tracks, clusters, blocks and cues from the mkvinfo dump."""
     raw = open(path, "rb").read()
-    f = {"timecode_scale": 1000000, "duration_ns": 0, "segment_data": None,
+    f = {"timecode_scale": 1000000, "duration_ns": 0, "segment_data": None, "seek_head": 0,
          "tracks": [], "clusters": [], "blocks": [], "cues": [], "raw": raw}
     top = None
     track = block = cue = None
@@ -110,6 +110,7 @@ def ParseFile(path):
             continue
         if e.depth == 1:
             top = name.split(" at ")[0]
+            f["seek_head"] = f["seek_head"] or int(top == "Seek head")
             if top == "Cluster" and e.pos is None:
                 # "Cluster at N size is unknown": a 4-byte ID, then the size field.
                 pos = int(re.search(r" at (\d+) size is unknown", e.text).group(1))
@@ -378,27 +379,64 @@ def BuildPackets(path, f):
     return rows
 
 
+def FlacBlockSize(frame):
+    """Samples in a FLAC frame, from its header (sync code, block size code, the UTF-8 coded
+    frame or sample number, an 8- or 16-bit block size, an 8- or 16-bit rate, CRC-8), or None
+    when the header does not read cleanly."""
+    if len(frame) < 6 or frame[0] != 0xFF or frame[1] & 0xFE != 0xF8 or frame[3] & 1 or \
+            frame[3] >> 4 > 10 or (frame[3] >> 1) & 7 == 3:
+        return None
+    code, rate_code = frame[2] >> 4, frame[2] & 15
+    ones = 0
+    while ones < 8 and frame[4] & (0x80 >> ones):
+        ones += 1
+    if ones in (1, 8) or code == 0 or rate_code == 15:
+        return None
+    pos = 4 + max(ones, 1)
+    size = {6: 1, 7: 2}.get(code, 0)
+    block_size = int.from_bytes(frame[pos:pos + size], "big") + 1 if size else \
+        192 if code == 1 else 576 << (code - 2) if code <= 5 else 256 << (code - 8)
+    pos += size + {12: 1, 13: 2, 14: 2}.get(rate_code, 0)
+    crc = 0
+    for byte in frame[:pos]:
+        crc ^= byte
+        for _ in range(8):
+            crc = (crc << 1 ^ 0x107) if crc & 0x80 else crc << 1
+    return block_size if pos < len(frame) and crc == frame[pos] else None
+
+
 def FrameTimes(t, blocks, j, scale, previous):
     """(start, end) of each frame of blocks[j], in 100 ns; `previous` is the duration of
-    the track's frame before this block. Returns the rule used as well (1 to 5)."""
+    the track's frame before this block. Returns the rule used as well (1 to 6)."""
     b = blocks[j]
     t0 = TicksTo100ns(b["ticks"], scale)
     n = len(b["frames"])
     if "duration_ticks" in b:
         total = TicksTo100ns(b["duration_ticks"], scale)
         return [(t0 + k * total // n, t0 + (k + 1) * total // n) for k in range(n)], 1
+    # PCM and FLAC frames say how many samples they hold.
+    rate = int(float(t["sampling_frequency"]) or 8000)
+    samples = None
+    if t["codec_id"].startswith("A_PCM/") and t["bit_depth"]:
+        align = (t["channels"] or 1) * ((t["bit_depth"] + 7) // 8)
+        samples = Fraction(sum(len(frame) for frame in b["frames"]), align)
+    elif t["codec_id"] == "A_FLAC" and n == 1:
+        samples = FlacBlockSize(b["frames"][0])
+    if samples is not None:
+        total = samples * 10**7 / rate
+        return [(t0 + int(k * total / n), t0 + int((k + 1) * total / n)) for k in range(n)], 2
     d = t["default_duration"]
     if d > 0:
-        return [(t0 + k * d // 100, t0 + (k + 1) * d // 100) for k in range(n)], 2
+        return [(t0 + k * d // 100, t0 + (k + 1) * d // 100) for k in range(n)], 3
     later = [TicksTo100ns(x["ticks"], scale) for x in blocks[j + 1:j + 1 + LOOKAHEAD_BLOCKS]]
     if n > 1 and later and later[0] > t0:
         total = later[0] - t0
-        return [(t0 + k * total // n, t0 + (k + 1) * total // n) for k in range(n)], 3
+        return [(t0 + k * total // n, t0 + (k + 1) * total // n) for k in range(n)], 4
     # The next frame in presentation order may have been decoded before this one.
     earlier = [TicksTo100ns(x["ticks"], scale) for x in blocks[max(0, j - LOOKAHEAD_BLOCKS):j]]
     if n == 1 and any(x > t0 for x in later + earlier):
-        return [(t0, min(x for x in later + earlier if x > t0))], 4
-    return [(t0 + k * previous, t0 + (k + 1) * previous) for k in range(n)], 5
+        return [(t0, min(x for x in later + earlier if x > t0))], 5
+    return [(t0 + k * previous, t0 + (k + 1) * previous) for k in range(n)], 6
 
 
 def BuildFrames(path, f):
@@ -458,6 +496,7 @@ def CheckAgainstProbe(path, f, probe_path=None):
             Fail(path, "track %d: ffprobe type %s" % (index, s["codec_type"]))
         if t["type"] == 1 and (s["width"], s["height"]) != (t["pixel_width"], t["pixel_height"]):
             Fail(path, "track %d: ffprobe size %dx%d" % (index, s["width"], s["height"]))
+        t["pix_fmt"] = s.get("pix_fmt", "") if t["type"] == 1 else ""
         if t["type"] == 2:
             rate = t["output_sampling_frequency"] or t["sampling_frequency"]
             if float(s["sample_rate"]) != float(rate):
@@ -516,9 +555,9 @@ def CheckAgainstProbe(path, f, probe_path=None):
 
 def Differ(path, estimates, fr, where, n, what, theirs, mine):
     """A frame time that differs from ffprobe's stops the script, except where the table
-    estimates it (rules 3 and 5: durations, and the starts of later frames of a lace),
+    estimates it (rules 4 and 6: durations, and the starts of later frames of a lace),
     which ffprobe derives from the codec data instead; those are collected for the report."""
-    if fr["rule"] not in (3, 5) or (what == "start" and fr["lace"] == 0):
+    if fr["rule"] not in (4, 6) or (what == "start" and fr["lace"] == 0):
         Fail(path, "%s: ffprobe %s %s, table %d (rule %d)"
              % (where, what, float(theirs), mine, fr["rule"]))
     estimates.setdefault((fr["rule"], what), []).append((n, theirs, mine))
@@ -557,6 +596,8 @@ TRACK_COLUMNS = ["index", "track_number", "track_type", "codec_id", "pixel_width
                  "pixel_height", "display_width", "display_height", "default_duration_ns",
                  "frame_rate", "sampling_frequency", "channels", "bit_depth",
                  "codec_private_size", "segment_duration_ns", "timecode_scale"]
+# Not in the first file set.
+EXTRA_TRACK_COLUMNS = ["compression", "content_comp_settings", "pix_fmt", "seek_head"]
 FRAME_COLUMNS = ["track_index", "cluster_index", "start_100ns", "end_100ns", "size", "key",
                  "md5", "stored_md5"]
 
@@ -570,7 +611,7 @@ def TrackRows(path, f, legacy):
                f["duration_ns"], f["timecode_scale"]]
         if not legacy:
             algorithm, settings = Compression(path, t)
-            row += [COMPRESSION_NAMES[algorithm], settings.hex()]
+            row += [COMPRESSION_NAMES[algorithm], settings.hex(), t["pix_fmt"], f["seek_head"]]
         rows.append(row)
     return rows
 
@@ -621,7 +662,7 @@ def Process(path, legacy):
     notes = CheckAgainstProbe(path, f)
 
     WriteTsv(stem + ".tracks.tsv",
-             TRACK_COLUMNS + ([] if legacy else ["compression", "content_comp_settings"]),
+             TRACK_COLUMNS + ([] if legacy else EXTRA_TRACK_COLUMNS),
              TrackRows(path, f, legacy))
     WriteTsv(stem + ".frames.tsv", FRAME_COLUMNS, rows)
     WriteTsv(stem + ".blocks.tsv",
@@ -662,7 +703,7 @@ def ProcessDamaged(original, cluster, path):
     notes = CheckAgainstProbe(path, f, probe_path=path)
     stem = os.path.splitext(path)[0]
     rows = [fr["row"] for t in f["tracks"] for fr in t.get("frames", [])]
-    WriteTsv(stem + ".tracks.tsv", TRACK_COLUMNS + ["compression", "content_comp_settings"],
+    WriteTsv(stem + ".tracks.tsv", TRACK_COLUMNS + EXTRA_TRACK_COLUMNS,
              TrackRows(path, f, False))
     WriteTsv(stem + ".frames.tsv", FRAME_COLUMNS, rows)
     WriteConfigs(path, stem, f, decode=False)

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Regenerates the small Matroska files in this folder from synthetic sources, then
 # writes their expected values with make_expected.py. Needs ffmpeg, ffprobe, mkvtoolnix
-# (mkvmerge, mkvinfo) and Python 3; the tests themselves only read the committed results.
+# (mkvmerge, mkvinfo), x264 and Python 3; the tests themselves only read the committed results.
 # Forms that current muxers no longer write are made from mkvmerge files with
 # rewrite_tracks.py; damage_cluster.py breaks one cluster of a copy.
 #
@@ -206,11 +206,61 @@ gop2s=(-f lavfi -i "$bars" -f lavfi -i "$tone" -t 20 "${exact[@]}" -map 0:v -map
 "${ff[@]}" "${gop2s[@]}" -f matroska "$work/gop2s.mkv"
 "${ff[@]}" -i "$work/gop2s.mkv" -map 0:v -c copy -bsf:v h264_mp4toannexb -f h264 "$work/gop2s.h264"
 "${ff[@]}" -i "$work/gop2s.mkv" -map 0:a -c copy -f adts "$work/gop2s.aac"
-"${merge[@]}" --segment-uid 0x6c69624d4b560100000000000000000d -o "$work/gop2s_mkvmerge.mkv" \
+"${merge[@]}" --segment-uid 0x6c69624d4b5601000000000000000010 -o "$work/gop2s_mkvmerge.mkv" \
     --default-duration 0:25fps "$work/gop2s.h264" "$work/gop2s.aac"
 "${rewrite[@]}" "$work/gop2s_mkvmerge.mkv" "$here/sparse_cues.mkv" --cues-every 4 --cue-into-frame 1
 "${rewrite[@]}" "$work/gop2s_mkvmerge.mkv" "$here/unknown_size_clusters.mkv" --no-relative-positions \
     --unknown-cluster-sizes
+
+# Frames larger than width x height x 2. Noise pictures (uniform random samples from geq,
+# the same on every run with one filter thread) are what lossless coding cannot shrink.
+noise() { echo "nullsrc=s=$1:r=25,format=$2,geq=lum='random(0)*$3':cb='random(1)*$3':cr='random(2)*$3'"; }
+ffn=("${ff[@]}" -filter_threads 1)
+
+# h264_lossless_444.mkv: what x264's own command line writes with --qp 0 in 4:4:4 (High
+# 4:4:4 Predictive with transform bypass, about 700 bytes of SEI in the first frame),
+# through its own Matroska muxer: no SeekHead, no Cues, a Segment of unknown size,
+# TimecodeScale 50000.
+"${ffn[@]}" -f lavfi -i "$(noise 64x64 yuv444p 256)" -frames:v 6 -bitexact "$work/n444.y4m"
+x264 --quiet --qp 0 --output-csp i444 --threads 1 -o "$here/h264_lossless_444.mkv" "$work/n444.y4m"
+
+# h264_lossless_noise.mkv: x264 -qp 0 at the ultrafast preset (CAVLC, as screen capture
+# uses it) on 4:2:0 noise: frames of 1.6 times the raw picture.
+"${ffn[@]}" -f lavfi -i "$(noise 320x240 yuv420p 256)" -frames:v 2 "${exact[@]}" -c:v libx264 -qp 0 \
+    -preset ultrafast -f matroska "$here/h264_lossless_noise.mkv"
+
+# hevc_lossless_422.mkv: x265 lossless (transquant bypass in the PPS), 10-bit 4:2:2.
+"${ffn[@]}" -f lavfi -i "$(noise 64x64 yuv422p10le 1024)" -frames:v 3 "${exact[@]}" -c:v libx265 \
+    -preset fast -x265-params pools=none:frame-threads=1:log-level=error:lossless=1 \
+    -pix_fmt yuv422p10le -f matroska "$here/hevc_lossless_422.mkv"
+
+# ffv1_10bit_422.mkv: FFV1 10-bit 4:2:2 as ffmpeg stores it (V_MS/VFW/FOURCC), remuxed by
+# mkvmerge with a Colour element saying 10 bits per channel and 4:2:2.
+"${ffn[@]}" -f lavfi -i "$(noise 64x64 yuv422p10le 1024)" -frames:v 3 "${exact[@]}" -c:v ffv1 \
+    -f matroska "$work/ffv1.mkv"
+"${merge[@]}" --segment-uid 0x6c69624d4b560100000000000000000d -o "$here/ffv1_10bit_422.mkv" \
+    --no-global-tags --no-track-tags --colour-bits-per-channel 0:10 --chroma-subsample 0:1,0 \
+    "$work/ffv1.mkv"
+
+# hq_10bit.mkv: 10-bit 4:2:0 noise at the highest quality of x265 (-crf 0), libaom and
+# libvpx-vp9 (-crf 0 -b:v 0, which codes them lossless) in three tracks, muxed by mkvmerge
+# (which writes VP9's CodecPrivate: profile, bit depth, chroma subsampling).
+hq=(-f lavfi -i "$(noise 64x64 yuv420p10le 1024)" -frames:v 3 "${exact[@]}" -pix_fmt yuv420p10le)
+"${ffn[@]}" "${hq[@]}" -c:v libx265 -preset fast -crf 0 \
+    -x265-params pools=none:frame-threads=1:log-level=error -f hevc "$work/hq.hevc"
+"${ffn[@]}" "${hq[@]}" -c:v libaom-av1 -cpu-used 8 -crf 0 -b:v 0 -f ivf "$work/hq_av1.ivf"
+"${ffn[@]}" "${hq[@]}" -c:v libvpx-vp9 -crf 0 -b:v 0 -f ivf "$work/hq_vp9.ivf"
+"${merge[@]}" --segment-uid 0x6c69624d4b560100000000000000000e -o "$here/hq_10bit.mkv" \
+    --default-duration 0:25fps "$work/hq.hevc" "$work/hq_av1.ivf" "$work/hq_vp9.ivf"
+
+# slideshow_100ns.mkv: 30 minutes of 16x16 pictures, one every 5 s (a DefaultDuration of
+# 5000000000 ns, past 32 bits), TimecodeScale 100 ns: cluster timecodes pass 32 bits after
+# 429.5 s, and a block's 16-bit relative timecode reaches 3.3 ms, so every frame has a
+# cluster of its own.
+"${ff[@]}" -f lavfi -i "smptebars=size=16x16:rate=0.2,hue=H=t/100" -frames:v 360 "${exact[@]}" \
+    -c:v libx264 -pix_fmt yuv420p -f h264 "$work/slideshow.h264"
+"${merge[@]}" --segment-uid 0x6c69624d4b560100000000000000000f -o "$here/slideshow_100ns.mkv" \
+    --timestamp-scale 100 --default-duration 0:5s "$work/slideshow.h264"
 
 python3 "$here/make_expected.py" --legacy \
     "$here/h264_aac.mkv" "$here/mpeg4_mp3.mkv" "$here/theora_vorbis.mkv" \
@@ -221,5 +271,7 @@ python3 "$here/make_expected.py" \
     "$here/vp8_vorbis.webm" "$here/vp9_opus.webm" "$here/av1_flac.mkv" "$here/eac3.mkv" \
     "$here/pcm.mkv" "$here/hevc_mkvmerge.mkv" "$here/header_stripped.mkv" \
     "$here/zlib_track.mkv" "$here/aac_legacy.mkv" "$here/vorbis_opus_mkvmerge.mkv" \
-    "$here/cues_front.mkv" "$here/sparse_cues.mkv" "$here/unknown_size_clusters.mkv"
+    "$here/cues_front.mkv" "$here/sparse_cues.mkv" "$here/unknown_size_clusters.mkv" \
+    "$here/h264_lossless_444.mkv" "$here/h264_lossless_noise.mkv" "$here/hevc_lossless_422.mkv" \
+    "$here/ffv1_10bit_422.mkv" "$here/hq_10bit.mkv" "$here/slideshow_100ns.mkv"
 python3 "$here/make_expected.py" --damaged "$here/mkvmerge_longgop.mkv" 2 "$here/damaged_cluster.mkv"

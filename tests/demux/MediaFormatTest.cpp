@@ -183,20 +183,56 @@ TEST(VideoFormat, FrameRateFromFrameRateElseDefaultDuration)
 {
     const struct {
         double frameRate;
-        uint32_t defaultDuration;
+        uint64_t defaultDuration;
         int32_t expected;
     } cases[] = {
         {29.97, 0, 29970},        {static_cast<double>(29.97f), 0, 29969}, // stored as a 4-byte float
         {0.0, 41708333, 23976},   {0.0, 0, 0},
         {25.0, 41708333, 25000},  {-5.0, 40000000, 25000},
-        {0.0, 1, -727379968},     // 10^12 keeps its low 32 bits, 0xD4A51000
-        {1e300, 0, 2147483647},
+        {0.0, 5000000000, 200},   // 5 s a frame: past 32 bits
+        {0.0, 1, 2147483647},     {1e300, 0, 2147483647}, // beyond the field: held at its limit
     };
     for (const auto& c : cases) {
         TrackUnderTest track(1, "V_MPEG2");
         track.Video(16, 16).frameRate = c.frameRate;
         track.entry.defaultDuration = c.defaultDuration;
         EXPECT_EQ(track.Describe().frameRate, c.expected) << c.frameRate << " " << c.defaultDuration;
+    }
+}
+
+TEST(VideoFormat, MaxSampleSizeHoldsTheRawPictureOfTheStatedFormat)
+{
+    // Colour's BitsPerChannel and chroma subsampling across and down (bits -1: no Colour); FFV1 (lossless)
+    // or MPEG-2. Four thirds of the raw picture (2 bytes a sample past 8 bits), twice it lossless, at least
+    // width x height x 2, plus 8 KiB; held at INT32_MAX.
+    const struct {
+        uint32_t width, height;
+        int32_t bits;
+        uint32_t across, down;
+        bool lossless;
+        uint32_t expected;
+    } cases[] = {
+        {3840, 2160, -1, 0, 0, false, 16596992},  // 8-bit 4:2:0: 3840 x 2160 x 2 + 8192
+        {3840, 2160, 8, 1, 1, true, 24891392},    // lossless: twice 12441600
+        {3840, 2160, 10, 1, 0, false, 44244992},  // 10-bit 4:2:2: raw 33177600 x 4/3
+        {7680, 4320, 8, 0, 0, false, 132718592},  // 8-bit 4:4:4: raw 99532800 x 4/3
+        {7680, 4320, 10, 0, 0, true, 398139392},  // 10-bit 4:4:4 lossless: twice 199065600
+        {64, 64, 0, 0, 0, false, 24576},          // bits not said: 8; 4:4:4: 12288 x 4/3 + 8192
+        {64, 64, 200, 0, 0, false, 40960},        // at most 16 bits: 24576 x 4/3 + 8192
+        {16, 16, -1, 0, 0, false, 8704},          // small pictures get the header room all the same
+        {65536, 32768, -1, 0, 0, false, 2147483647}, {40000, 40000, 16, 0, 0, true, 2147483647},
+    };
+    for (const auto& c : cases) {
+        TrackUnderTest track(1, c.lossless ? "V_FFV1" : "V_MPEG2");
+        EBMLVideo& video = track.Video(c.width, c.height);
+        if (c.bits >= 0) {
+            video.colour = std::make_unique<EBMLColour>();
+            video.colour->bitsPerChannel = static_cast<uint32_t>(c.bits);
+            video.colour->chromaSubsamplingHorz = c.across;
+            video.colour->chromaSubsamplingVert = c.down;
+            video.colour->chromaSubsamplingStated = true;
+        }
+        EXPECT_EQ(track.Describe().maxSampleSize, c.expected) << c.width << "x" << c.height << " " << c.bits;
     }
 }
 
@@ -254,7 +290,7 @@ TEST(VideoFormat, TracksWithoutSettingsSubtitlesAndOtherTypes)
     EXPECT_EQ(bare.status, ZOLVDMX_OK);
     EXPECT_EQ(At(f.header, 40), ebml::Cat({Hex("28000000 00000000 00000000 0100 1800 41564331"), Bytes(20, 0)}));
     EXPECT_EQ(At(f.videoExtra, 20), Bytes(20, 0));
-    EXPECT_EQ(f.maxSampleSize, 0u);
+    EXPECT_EQ(f.maxSampleSize, 4155392u); // sized as 1920 x 1080, 8-bit 4:2:0
     EXPECT_EQ(f.frameRate, 25000);
 
     // A subtitle track: no header and no private data, whatever the file holds.

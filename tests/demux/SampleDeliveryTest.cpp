@@ -106,8 +106,8 @@ TEST(SampleDelivery, StrippedHeadersArePutBackInFrontOfEveryFrameBeforeTheH264Re
          mkv::VideoTrack(2, "V_MPEG4/ISO/AVC", 4, 4)},
         {SimpleBlock(1, 0, kKey, {0x02, 0x65, 0x88}), SimpleBlock(2, 0, kKey, {0x00, 0x00, 0x00, 0x01, 0x41})});
     LoadedFile file(bytes);
-    // 4x4 pictures ask for 32 + 3 bytes; the parameter sets come first, at 0.
-    ASSERT_EQ(file.Format(0).maxSampleSize, 35u);
+    // 4x4 pictures ask for 32 + 8192 + 3 bytes; the parameter sets come first, at 0.
+    ASSERT_EQ(file.Format(0).maxSampleSize, 8227u);
     const Sample config = file.Next(0);
     EXPECT_EQ(config.bytes, Hex("00000001 674200 00000001 68CE"));
     EXPECT_EQ(config.start + config.end, 0);
@@ -122,11 +122,11 @@ TEST(SampleDelivery, StrippedHeadersArePutBackInFrontOfEveryFrameBeforeTheH264Re
 
 TEST(SampleDelivery, AFrameThatCannotBeDeliveredIsReportedOnceAndPassedOver)
 {
-    // A 4x4 picture asks for 32-byte buffers: a 40-byte frame cannot be copied; an H.264 NAL unit claiming 9
-    // bytes where 2 remain cannot be rewritten (after the parameter sets).
+    // A 4x4 picture asks for buffers of 32 + 8192 bytes: a frame one byte larger cannot be copied; an H.264 NAL
+    // unit claiming 9 bytes where 2 remain cannot be rewritten (after the parameter sets).
     const Bytes good = Hex("00000001 41");
     for (const auto& [track, bad] :
-         {std::pair{mkv::VideoTrack(1, "V_MPEG4/ISO/ASP", 4, 4), Bytes(40, 2)},
+         {std::pair{mkv::VideoTrack(1, "V_MPEG4/ISO/ASP", 4, 4), Bytes(8225, 2)},
           std::pair{mkv::VideoTrack(1, "V_MPEG4/ISO/AVC", 64, 64, kAvcC), Hex("00000009 6588")}}) {
         LoadedFile file(OneCluster({track}, {SimpleBlock(1, 0, kKey, good), SimpleBlock(1, 40, kKey, bad),
                                              SimpleBlock(1, 80, 0x00, good)}));

@@ -1,6 +1,7 @@
 // The shared child loop (which children it reads, skips, or leaves to the parent) and the payload readers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <tuple>
 
 #include "EbmlWriter.h"
@@ -74,7 +75,7 @@ TEST(ChildLoop, UnhandledChildrenAreSkippedOnlyInsideAKnownParentSize)
 
 TEST(ElementBody, NumbersKeepTheirLowBitsAndConsumeExactlyTheirPayload)
 {
-    // Payload, its integer (ReadUInt32 keeps the low 32 bits) and its float.
+    // Payload, its integer (ReadUInt32 keeps the low 32 bits, ReadTime holds it at INT64_MAX) and its float.
     const std::tuple<Bytes, uint64_t, double> cases[] = {
         {{0x3F, 0xC0, 0x00, 0x00}, 0x3FC00000, 1.5},
         {{0x40, 0x09, 0x21, 0xFB, 0x54, 0x44, 0x2D, 0x18}, 0x400921FB54442D18, 3.141592653589793},
@@ -84,12 +85,13 @@ TEST(ElementBody, NumbersKeepTheirLowBitsAndConsumeExactlyTheirPayload)
     };
     for (const auto& [payload, integer, number] : cases) {
         const Bytes element = Element(kHandled, payload);
-        for (int reader = 0; reader < 3; ++reader) {
+        for (int reader = 0; reader < 4; ++reader) {
             CBitStreamParser stream = MemoryStream(Cat({element, Filler(4)}));
             ElementBody body(&stream, EBML::PeekID(&stream));
             switch (reader) {
             case 0: EXPECT_EQ(body.ReadUInt64(), integer); break;
             case 1: EXPECT_EQ(body.ReadUInt32(), static_cast<uint32_t>(integer)); break;
+            case 2: EXPECT_EQ(body.ReadTime(), std::min<uint64_t>(integer, INT64_MAX)); break;
             default: EXPECT_EQ(body.ReadFloat(), number); break;
             }
             EXPECT_EQ(stream.Tell(), static_cast<int64_t>(element.size())) << payload.size() << " " << reader;

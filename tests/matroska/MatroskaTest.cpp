@@ -184,6 +184,10 @@ TEST(Segment, KeepsEveryInfoButOnlyTheFirstTracksAndScalesTimesByTheFirstInfo)
     segment.infoList[0]->timecodeScale.value = 20832;
     EXPECT_EQ(segment.GetRefTime(3379), 703913);
     EXPECT_EQ(segment.GetRefTime(-3), -624);
+    // Products past 64 bits: exact while the time fits, else held at the limit.
+    EXPECT_EQ(segment.GetRefTime(1000000000000000), 208320000000000000);
+    EXPECT_EQ(segment.GetRefTime(INT64_MAX), INT64_MAX);
+    EXPECT_EQ(segment.GetRefTime(INT64_MIN), INT64_MIN);
     EXPECT_EQ(EBMLSegment(nullptr).GetRefTime(1000), 10000000); // the default scale without Info
 }
 

@@ -17,12 +17,17 @@ import sys
 import tempfile
 import unittest
 
-TOOL, DATA, EMULATOR, FFPROBE = None, None, [], None  # set by main(); FFPROBE for the group extract_ffprobe
+TOOL, DATA, EMULATOR, FFPROBE, FFMPEG = None, None, [], None, None  # set by main(); FFPROBE and FFMPEG for the
+                                                                      # group extract_ffprobe
 
 FILES = ["h264_aac", "mpeg4_mp3", "theora_vorbis", "h264_aac_manyclusters", "ac3_only"]
 # Files of today's codecs, header removal and older AAC IDs.
 CODEC_FILES = ["hevc_opus", "hevc_mkvmerge", "vp8_vorbis", "vp9_opus", "av1_flac", "eac3", "pcm", "header_stripped",
-               "aac_legacy", "vorbis_opus_mkvmerge"]
+               "aac_legacy", "vorbis_opus_mkvmerge", "h264_lossless_444", "h264_lossless_noise", "hevc_lossless_422",
+               "ffv1_10bit_422", "hq_10bit", "slideshow_100ns"]
+# Tracks coded lossless or at 10 bits whose extracted streams ffmpeg decodes (FFV1 has no stream form).
+LOSSLESS_TRACKS = [("h264_lossless_444", 0), ("h264_lossless_noise", 0), ("hevc_lossless_422", 0), ("hq_10bit", 0),
+                   ("hq_10bit", 1), ("hq_10bit", 2)]
 
 # CodecID: the codec mkvdemux reports (a four-character code or a WAVE format tag) and its name, the form
 # extract writes and the codec ffprobe finds in it (None: frames back to back, with a warning).
@@ -46,6 +51,8 @@ CODECS = {
     "A_EAC3": ("0x2000", "AC-3/E-AC-3", ".eac3", "eac3"),
     "A_PCM/INT/LIT": ("0x0001", "PCM", ".wav", "pcm_s16le"),
     "S_TEXT/UTF8": ("-", "", None, None),
+    # Video for Windows: the code is the header's, in these files FFV1, which has no stream form.
+    "V_MS/VFW/FOURCC": ("FFV1", "unknown", ".raw", None),
 }
 TYPES = {1: "video", 2: "audio", 17: "subtitle"}
 # MPEG-4 sampling frequency indexes of the rates in these files (HE-AAC: of its core, as in the tables).
@@ -135,12 +142,13 @@ class Info(unittest.TestCase):
                          (int(row["segment_duration_ns"]) // 100, private_size, config))
         self.assertEqual(len(bytes.fromhex(track["codec_private"])), private_size)
         if kind == "video":
-            # Frames per 1000 s from DefaultDuration (no file has FrameRate).
+            # Frames per 1000 s from DefaultDuration (no file has FrameRate); 8-bit 4:2:0 coded lossy: a buffer
+            # of twice the picture and 8 KiB for headers.
             width, height = int(row["pixel_width"]), int(row["pixel_height"])
             self.assertEqual([track[key] for key in ("width", "height", "display_width", "display_height",
                                                      "max_sample_size", "frame_rate")],
-                             [width, height, int(row["display_width"]), int(row["display_height"]), width * height * 2,
-                              10**12 // int(row["default_duration_ns"])])
+                             [width, height, int(row["display_width"]), int(row["display_height"]),
+                              width * height * 2 + 8192, 10**12 // int(row["default_duration_ns"])])
         else:  # channels left out of the file mean one channel
             self.assertEqual([track[key] for key in ("sample_rate", "channels", "bits_per_sample", "max_sample_size")],
                              [int(float(row["sampling_frequency"])), int(row["channels"]) or 1, int(row["bit_depth"]),
@@ -266,6 +274,25 @@ class Extract(unittest.TestCase):
                     forms.get(suffix, self.check_frames)(data, rows, name, row)
                     if FFPROBE and codec:
                         self.check_ffprobe(out, codec, row, len(rows))
+
+    def test_lossless_and_10_bit_streams_decode_to_the_pictures_of_the_file(self):
+        if not FFMPEG:
+            self.skipTest("needs ffmpeg (group extract_ffprobe)")
+
+        def pictures(path, stream):
+            result = subprocess.run([FFMPEG, "-v", "error", "-nostdin", "-threads", "1", "-i", path, "-map", stream,
+                                     "-f", "framemd5", "-"], capture_output=True, timeout=600)
+            self.assertEqual(result.returncode, 0, result.stderr.decode())
+            return [line.split(",")[-1].strip() for line in result.stdout.decode().splitlines()
+                    if line and not line.startswith("#")]
+
+        with tempfile.TemporaryDirectory() as work:
+            for name, track in LOSSLESS_TRACKS:
+                with self.subTest(file=name, track=track):
+                    out = os.path.join(work, f"{name}.{track}{CODECS[tracks(name)[track]['codec_id']][2]}")
+                    self.assertEqual(run_tool("extract", mkv(name), "--track", track, "-o", out).returncode, 0)
+                    expected = pictures(mkv(name), f"0:{track}")
+                    self.assertEqual((len(expected), pictures(out, "0:v:0")), (len(packet_rows(name)[track]), expected))
 
     def check_ffprobe(self, path, codec, row, frames):
         """ffprobe reads the stream as what it is, with every frame."""
@@ -443,13 +470,14 @@ GROUPS = {"info": Info, "packets": Packets, "seek": Seek, "extract": Extract, "e
 
 
 def main(argv):
-    global TOOL, DATA, EMULATOR, FFPROBE
+    global TOOL, DATA, EMULATOR, FFPROBE, FFMPEG
     if "--" in argv:
         argv, EMULATOR = argv[:argv.index("--")], argv[argv.index("--") + 1:]
     if len(argv) != 6 or argv[1] != "--tool" or argv[3] != "--data" or argv[5] not in GROUPS:
         sys.exit(__doc__)
     TOOL, DATA = argv[2], argv[4]
     FFPROBE = os.environ["MKV_TOOL_FFPROBE"] if argv[5] == "extract_ffprobe" else None
+    FFMPEG = os.environ["MKV_TOOL_FFMPEG"] if argv[5] == "extract_ffprobe" else None
     result = unittest.TextTestRunner(verbosity=2).run(unittest.TestLoader().loadTestsFromTestCase(GROUPS[argv[5]]))
     sys.exit(0 if result.wasSuccessful() else 1)
 
