@@ -273,16 +273,26 @@ private:
     std::vector<bool> inListedClusters;       // ...by cluster index
 
     // Sample delivery helpers (SampleDelivery.cpp).
+    // What reading a block or frame came to: done; impossible (bytes missing
+    // inside the source, a bad lace header, a frame too large for the host's
+    // buffer); or not yet, as its bytes lie past where the source ends for
+    // now (a file still being written).
+    enum class BlockBytes { Ready, Damaged, NotYet };
     // Reads a block's block and lace headers through the cursor's reader and
-    // lays out its frames; false when it yields no frame (bytes missing, bad
-    // lace header).
-    bool SplitBlock(CBitStreamParser* parser, EBMLBlock& block);
+    // lays out its frames.
+    BlockBytes SplitBlock(CBitStreamParser* parser, EBMLBlock& block);
     // Tells the cursor's stream where the cursor reads next.
     void NotePendingRead(_tagMKVReadCursor& cursor);
-    // Writes the next frame of the cursor's block into dest: false when it
-    // does not fit or cannot be read or rewritten.
-    bool DeliverFrame(const _tagMKVTrackIndexMeta& record, _tagMKVReadCursor& cursor, unsigned char* dest,
-                      int32_t capacity, int32_t& size);
+    // Writes the next frame of the cursor's block into dest (Damaged: it does
+    // not fit, or cannot be read or rewritten).
+    BlockBytes DeliverFrame(const _tagMKVTrackIndexMeta& record, _tagMKVReadCursor& cursor, unsigned char* dest,
+                            int32_t capacity, int32_t& size);
+    // Whether the file may still grow: its Segment's size is unknown or lies
+    // beyond the source's end, or the source's length is unknown.
+    bool SegmentMayGrow(const EBMLSegment& segment) const;
+    // Asks the host for the length again when the file may grow; true when it
+    // grew, after which clusters and walks that stopped at the old end go on.
+    bool RefreshSource(EBMLSegment& segment);
     // Times of the frames of the block at `at`: frame k starts at
     // time + k * span / divisor. `earlier` holds the times of the track's
     // blocks just before it; `previousDuration` is the last resort.
@@ -292,8 +302,11 @@ private:
         int64_t divisor = 1;
         int64_t Start(int32_t k) const;
     };
+    // `incomplete`, when given: set when the blocks after it ran out where a
+    // file that may still grow ends for now.
     FrameTiming TimeFrames(const _tagMKVTrackIndexMeta& record, EBMLSegment& segment, CBitStreamParser* parser,
-                           BlockRef at, const std::vector<int64_t>& earlier, int64_t previousDuration);
+                           BlockRef at, const std::vector<int64_t>& earlier, int64_t previousDuration,
+                           bool* incomplete = nullptr);
     // PCM frames timed by their size, a FLAC frame by the samples its header
     // counts; false for other tracks and for FLAC headers that do not read
     // cleanly.
@@ -346,7 +359,9 @@ private:
     std::vector<uint8_t> tailBytes; // the bytes before a cluster's end, searched for block boundaries
     void PlaceCursor(_tagMKVReadCursor& cursor, BlockRef at);
     // Leaves the cursor after the last block: the next sample request ends.
-    void PlaceCursorAtEnd(_tagMKVReadCursor& cursor);
+    // `keepPosition`: the cursor goes on from where it stood if the source
+    // grows; otherwise from the end of the last cluster known.
+    void PlaceCursorAtEnd(_tagMKVReadCursor& cursor, bool keepPosition = false);
     // Builds each track's cue list from the Cues.
     void IndexCues(EBMLSegment& segment);
 

@@ -26,8 +26,12 @@ constexpr uint32_t kFourCcHevc = 0x43564548u;
 // order: more than any decoder reorders.
 constexpr int32_t kPresentationLookAhead = 16;
 // Bytes read first for a block's block and lace headers: enough for any
-// but very long lace headers, which ask for more.
+// but very long lace headers, which ask for more, up to the last.
 constexpr int32_t kLaceHeadBytes = 256;
+constexpr int32_t kLaceHeadLimit = 16 << 20;
+// Times the host is asked for more of a file still being written before a
+// frame is timed from what is there.
+constexpr int kGrowthRetries = 4;
 // WAVE format tags of PCM (integer and IEEE float) and the FLAC code.
 constexpr uint32_t kWaveFormatPcm = 0x0001;
 constexpr uint32_t kWaveFormatFloat = 0x0003;
@@ -151,7 +155,7 @@ bool KelmMKVDemux::IsKeyFrame(const EBMLBlockGroup& group, const EBMLBlock& bloc
     return block.simple ? block.keyFrame : (block.keyFrame || group.IsKeyGroup());
 }
 
-bool KelmMKVDemux::SplitBlock(CBitStreamParser* parser, EBMLBlock& block)
+KelmMKVDemux::BlockBytes KelmMKVDemux::SplitBlock(CBitStreamParser* parser, EBMLBlock& block)
 {
     // The headers are a few bytes; a long Xiph or EBML lace header asks for
     // more, up to the whole payload.
@@ -162,24 +166,26 @@ bool KelmMKVDemux::SplitBlock(CBitStreamParser* parser, EBMLBlock& block)
             laceHead.resize(static_cast<size_t>(wanted));
         }
         if (parser->ReadAt(block.dataPosition, wanted, laceHead.data()) != wanted) {
-            // Bytes missing from the host: the block is damaged and passed over.
+            // Past where the source ends for now, the block is still being
+            // written; before it, bytes are missing and the block is passed over.
             block.DropFrames();
-            return false;
+            return block.dataPosition + wanted > parser->GetFileLength() ? BlockBytes::NotYet : BlockBytes::Damaged;
         }
         EBMLBlock::Split split = block.SplitLaces(laceHead.data(), static_cast<uint32_t>(wanted), payload);
         if (split == EBMLBlock::Split::Done) {
-            return true;
+            return BlockBytes::Ready;
         }
-        if (split == EBMLBlock::Split::Damaged || static_cast<uint64_t>(wanted) >= payload) {
+        if (split == EBMLBlock::Split::Damaged || static_cast<uint64_t>(wanted) >= payload || wanted >= kLaceHeadLimit) {
             block.DropFrames();
-            return false;
+            return BlockBytes::Damaged;
         }
-        wanted = static_cast<int32_t>(std::min<uint64_t>(payload, static_cast<uint64_t>(wanted) * 4));
+        wanted = static_cast<int32_t>(std::min<uint64_t>({payload, static_cast<uint64_t>(wanted) * 4,
+                                                          static_cast<uint64_t>(kLaceHeadLimit)}));
     }
 }
 
-bool KelmMKVDemux::DeliverFrame(const _tagMKVTrackIndexMeta& record, _tagMKVReadCursor& cursor, unsigned char* dest,
-                                int32_t capacity, int32_t& size)
+KelmMKVDemux::BlockBytes KelmMKVDemux::DeliverFrame(const _tagMKVTrackIndexMeta& record, _tagMKVReadCursor& cursor,
+                                                    unsigned char* dest, int32_t capacity, int32_t& size)
 {
     const EBMLBlock& block = *cursor.block;
     const EBMLBlock::_BLOCK_INFO frame = block.FrontFrame();
@@ -187,26 +193,32 @@ bool KelmMKVDemux::DeliverFrame(const _tagMKVTrackIndexMeta& record, _tagMKVRead
     // A stripped header goes back in front of the frame's stored bytes.
     const int32_t prefix = record.framePrefixLength;
     if (frame.size > capacity - prefix) {
-        return false; // larger than the host's buffer: not copied
+        return BlockBytes::Damaged; // larger than the host's buffer: not copied
     }
     const int32_t whole = prefix + frame.size;
     if (prefix > 0) {
         std::memcpy(dest, record.framePrefix, static_cast<size_t>(prefix));
     }
     if (cursor.parser->ReadAt(position, frame.size, dest + prefix) != frame.size) {
-        return false;
+        // Past where the source ends for now: still being written.
+        return position + frame.size > cursor.parser->GetFileLength() ? BlockBytes::NotYet : BlockBytes::Damaged;
     }
     if (!HasLengthPrefixedNalUnits(record)) {
         size = whole;
-        return true;
+        return BlockBytes::Ready;
     }
-    return ReconstructH264Sample(size, dest, capacity, whole, record.nalLengthSizeMinusOne);
+    return ReconstructH264Sample(size, dest, capacity, whole, record.nalLengthSizeMinusOne) ? BlockBytes::Ready
+                                                                                             : BlockBytes::Damaged;
 }
 
 KelmMKVDemux::FrameTiming KelmMKVDemux::TimeFrames(const _tagMKVTrackIndexMeta& record, EBMLSegment& segment,
                                                    CBitStreamParser* parser, BlockRef at,
-                                                   const std::vector<int64_t>& earlier, int64_t previousDuration)
+                                                   const std::vector<int64_t>& earlier, int64_t previousDuration,
+                                                   bool* incomplete)
 {
+    if (incomplete != nullptr) {
+        *incomplete = false;
+    }
     FrameTiming timing;
     Located located;
     if (!SettleOnBlock(segment, parser, at, &located)) {
@@ -251,7 +263,7 @@ KelmMKVDemux::FrameTiming KelmMKVDemux::TimeFrames(const _tagMKVTrackIndexMeta& 
     const int64_t horizon = AddSaturated(timing.time, kLookAheadSpan);
     BlockRef from = at;
     from.block += 1;
-    WalkBlocks(segment, parser, from, [&](BlockRef ref, EBMLCluster& c, EBMLBlockGroup&, EBMLBlock& b) {
+    const bool stopped = WalkBlocks(segment, parser, from, [&](BlockRef ref, EBMLCluster& c, EBMLBlockGroup&, EBMLBlock& b) {
         if (ref.cluster != at.cluster && segment.GetRefTime(c.timecode) > horizon) {
             return false;
         }
@@ -273,6 +285,10 @@ KelmMKVDemux::FrameTiming KelmMKVDemux::TimeFrames(const _tagMKVTrackIndexMeta& 
     } else {
         timing.span = std::max<int64_t>(previousDuration, 0);
         timing.divisor = 1;
+    }
+    if (incomplete != nullptr) {
+        // The blocks that settle the duration may not be written yet.
+        *incomplete = !stopped && SegmentMayGrow(segment);
     }
     return timing;
 }
@@ -300,7 +316,7 @@ bool KelmMKVDemux::TimeFramesBySamples(const _tagMKVTrackIndexMeta& record, CBit
     if (block.infos.empty()) {
         probe.dataPosition = block.dataPosition;
         probe.dataSize = block.dataSize;
-        if (!SplitBlock(parser, probe)) {
+        if (SplitBlock(parser, probe) != BlockBytes::Ready) {
             return false;
         }
         laidOut = &probe;
@@ -345,35 +361,59 @@ uint32_t KelmMKVDemux::FindSamples(int32_t track)
         return ZOLVDMX_E_NOTIMPL;
     }
     _tagMKVReadCursor& cursor = *found;
-    if (cursor.segment == nullptr || cursor.ended) {
+    if (cursor.segment == nullptr) {
         return ZOLVDMX_END_OF_TRACK;
     }
     EBMLSegment& segment = *cursor.segment;
+    // A cursor at the end goes on where it stopped when the source has
+    // grown since (a file still being written).
+    if (cursor.ended && !RefreshSource(segment)) {
+        return ZOLVDMX_END_OF_TRACK;
+    }
+    cursor.ended = false;
     CBitStreamParser* parser = cursor.parser;
     const uint32_t trackNumber = record.trackEntry->trackNumber;
 
-    BlockRef from{cursor.clusterIndex, cursor.groupPosition, cursor.blockIndex};
-    if (from.cluster < 0) {
-        EBMLCluster* first = segment.FirstCluster();
-        from = BlockRef{first != nullptr ? first->index : -1, -1, 0};
-    }
     BlockRef at;
     EBMLCluster* cluster = nullptr;
     EBMLBlockGroup* group = nullptr;
     EBMLBlock* next = nullptr;
-    bool stopped = WalkBlocks(segment, parser, from, [&](BlockRef ref, EBMLCluster& c, EBMLBlockGroup& g, EBMLBlock& block) {
-        if (block.trackNumber != trackNumber || !SplitBlock(parser, block)) {
-            return true;
+    for (bool asked = false;; asked = true) {
+        BlockRef from{cursor.clusterIndex, cursor.groupPosition, cursor.blockIndex};
+        if (from.cluster < 0) {
+            EBMLCluster* first = segment.FirstCluster();
+            from = BlockRef{first != nullptr ? first->index : -1, -1, 0};
         }
-        at = ref;
-        cluster = &c;
-        group = &g;
-        next = &block;
-        return false;
-    });
-    if (!stopped) {
-        PlaceCursorAtEnd(cursor);
-        return ZOLVDMX_END_OF_TRACK;
+        bool notYet = false;
+        bool stopped = WalkBlocks(segment, parser, from, [&](BlockRef ref, EBMLCluster& c, EBMLBlockGroup& g, EBMLBlock& block) {
+            if (block.trackNumber != trackNumber) {
+                return true;
+            }
+            BlockBytes bytes = SplitBlock(parser, block);
+            if (bytes == BlockBytes::Damaged) {
+                return true;
+            }
+            at = ref;
+            cluster = &c;
+            group = &g;
+            next = &block;
+            notYet = bytes == BlockBytes::NotYet;
+            return false;
+        });
+        if (stopped && !notYet) {
+            break;
+        }
+        if (notYet) {
+            // The block is still being written: read again from it.
+            cursor.clusterIndex = at.cluster;
+            cursor.groupPosition = at.group;
+            cursor.blockIndex = at.block;
+        }
+        // Out of blocks: before answering the end, whether the source has grown.
+        if (asked || !RefreshSource(segment)) {
+            PlaceCursorAtEnd(cursor, notYet || !stopped);
+            return ZOLVDMX_END_OF_TRACK;
+        }
     }
     if (cursor.skipFrames > 0 && at.cluster == cursor.landing.cluster && at.group == cursor.landing.group &&
         at.block == cursor.landing.block) {
@@ -389,7 +429,14 @@ uint32_t KelmMKVDemux::FindSamples(int32_t track)
     cursor.clusterIndex = at.cluster;
     cursor.groupPosition = at.group;
     cursor.blockIndex = at.block + 1;
-    FrameTiming timing = TimeFrames(record, segment, parser, at, record.recentBlockTimes, record.lastFrameDuration);
+    // The frame's duration may need blocks a file still being written has not
+    // got yet: asked for again while the source grows.
+    bool incomplete = false;
+    FrameTiming timing =
+        TimeFrames(record, segment, parser, at, record.recentBlockTimes, record.lastFrameDuration, &incomplete);
+    for (int asked = 0; incomplete && asked < kGrowthRetries && RefreshSource(segment); ++asked) {
+        timing = TimeFrames(record, segment, parser, at, record.recentBlockTimes, record.lastFrameDuration, &incomplete);
+    }
     record.recentBlockTimes.push_back(timing.time);
     if (record.recentBlockTimes.size() > static_cast<size_t>(kPresentationLookAhead)) {
         record.recentBlockTimes.erase(record.recentBlockTimes.begin());
@@ -432,7 +479,17 @@ uint32_t KelmMKVDemux::GetNextMediaSample(int32_t track, unsigned char* dest, in
     start = timing.Start(index);
     duration = timing.Start(index + 1) - start;
 
-    uint32_t result = DeliverFrame(record, cursor, dest, capacity, size) ? ZOLVDMX_OK : ZOLVDMX_E_FAIL;
+    BlockBytes delivered = DeliverFrame(record, cursor, dest, capacity, size);
+    if (delivered == BlockBytes::NotYet && RefreshSource(*cursor.segment)) {
+        delivered = DeliverFrame(record, cursor, dest, capacity, size);
+    }
+    if (delivered == BlockBytes::NotYet) {
+        // The frame is still being written: it is delivered by a later call.
+        NotePendingRead(cursor);
+        ReleaseIdleClusters();
+        return ZOLVDMX_END_OF_TRACK;
+    }
+    const uint32_t result = delivered == BlockBytes::Ready ? ZOLVDMX_OK : ZOLVDMX_E_FAIL;
 
     if (result == ZOLVDMX_OK) {
         key = trackType == kTrackTypeVideo && cursor.group != nullptr && IsKeyFrame(*cursor.group, block);

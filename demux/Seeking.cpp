@@ -170,7 +170,8 @@ EBMLCluster* KelmMKVDemux::LastClusterAtOrBefore(EBMLSegment& segment, EBMLClust
         lastSpan = span;
         // Near the cluster known: the next one, found by its neighbour.
         const int64_t near = 2 * std::max<int64_t>(static_cast<int64_t>(std::min<uint64_t>(lo->dataSize, 1 << 26)), 65536);
-        if (next != nullptr || span <= near || estimate - low <= near) {
+        // A source whose end is not known yet is walked, not bisected.
+        if (next != nullptr || span <= near || estimate - low <= near || limit == INT64_MAX) {
             next = segment.NextCluster(*lo);
             if (next == nullptr || timeOf(*next) > requested) {
                 return lo;
@@ -573,7 +574,7 @@ void KelmMKVDemux::PlaceCursor(_tagMKVReadCursor& cursor, BlockRef at)
                          : nullptr;
 }
 
-void KelmMKVDemux::PlaceCursorAtEnd(_tagMKVReadCursor& cursor)
+void KelmMKVDemux::PlaceCursorAtEnd(_tagMKVReadCursor& cursor, bool keepPosition)
 {
     if (cursor.block != nullptr) {
         cursor.block->DropFrames();
@@ -582,9 +583,49 @@ void KelmMKVDemux::PlaceCursorAtEnd(_tagMKVReadCursor& cursor)
     cursor.group = nullptr;
     cursor.cluster = nullptr;
     cursor.ended = true;
-    cursor.clusterIndex = -1;
-    cursor.groupPosition = -1;
+    if (keepPosition || cursor.segment == nullptr) {
+        return;
+    }
+    // After the last cluster known: what a growing file adds comes next.
+    EBMLCluster* last = cursor.clusterIndex >= 0 && static_cast<size_t>(cursor.clusterIndex) < cursor.segment->clusters.size()
+                            ? cursor.segment->clusters[static_cast<size_t>(cursor.clusterIndex)].get()
+                            : cursor.segment->FirstCluster();
+    while (last != nullptr && last->next != nullptr) {
+        last = last->next;
+    }
+    cursor.clusterIndex = last != nullptr ? last->index : -1;
+    cursor.groupPosition = last != nullptr ? last->DeclaredEnd() : -1;
     cursor.blockIndex = 0;
+}
+
+bool KelmMKVDemux::SegmentMayGrow(const EBMLSegment& segment) const
+{
+    const HostSource& source = *matroska.source;
+    return !source.LengthKnown() || !segment.sizeKnown || source.Length() < segment.DeclaredEnd();
+}
+
+bool KelmMKVDemux::RefreshSource(EBMLSegment& segment)
+{
+    if (!SegmentMayGrow(segment) || !matroska.source->Refresh()) {
+        return false;
+    }
+    // Clusters that stopped at the old end hold more now: their key frames
+    // are not all noted, and where each track ends is to be worked out again.
+    for (const auto& cluster : segment.clusters) {
+        if (cluster->ListingCut() || cluster->endsWithSource || cluster->next == nullptr) {
+            for (_tagMKVTrackIndexMeta& record : tracks) {
+                auto noted = record.keyFrames.find(cluster->index);
+                if (noted != record.keyFrames.end()) {
+                    noted->second.complete = false;
+                }
+            }
+        }
+    }
+    for (_tagMKVTrackIndexMeta& record : tracks) {
+        record.endKnown = false;
+    }
+    segment.SourceGrew();
+    return true;
 }
 
 uint32_t KelmMKVDemux::DemuxSeek(int32_t track, int64_t& time)

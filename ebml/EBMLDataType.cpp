@@ -63,7 +63,7 @@ uint32_t EBMLBinary::Parse(CBitStreamParser* stream, int64_t size)
     if (size < 1) {
         return ZOLVDMX_E_INVALIDARG;
     }
-    if (size > stream->RemainingBytes() || size >= INT32_MAX) {
+    if (size >= INT32_MAX || !stream->HasBytes(static_cast<uint64_t>(size))) {
         stream->SkipForward(static_cast<uint64_t>(size));
         return ZOLVDMX_E_FAIL;
     }

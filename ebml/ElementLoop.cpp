@@ -42,7 +42,10 @@ bool ElementBody::FitsInSource()
 
 bool ElementBody::PayloadFits()
 {
-    if (!FitsInSource()) {
+    // Read into memory: the bytes must be there, asked of a source whose
+    // length is unknown rather than trusted to the size the file gives.
+    ReadHeader();
+    if (size >= 0x7FFFFFFFu || !stream->HasBytes(size)) {
         stream->SkipForward(size);
         return false;
     }

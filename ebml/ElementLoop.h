@@ -91,7 +91,8 @@ public:
 
 private:
     void ReadHeader();
-    // FitsInSource, with the payload skipped when it does not fit.
+    // Whether the whole payload is there to be read into memory (asked of the
+    // source when its length is unknown); skipped when it is not.
     bool PayloadFits();
 
     CBitStreamParser* stream;

@@ -20,6 +20,13 @@ bool BlockFits(ElementBody& child)
     return true;
 }
 
+// Whether a cluster child's payload ends within the source: a file cut
+// short, or still being written, ends inside its last element.
+bool EndsInSource(ElementBody& child)
+{
+    return child.HeaderOk() && child.FitsInSource();
+}
+
 // An EBML element header in memory: its ID (held form), the header length
 // and the payload size; false when it does not read cleanly within `size`
 // bytes or its size is unknown.
@@ -103,12 +110,21 @@ bool ChildLooksSound(uint32_t id, const uint8_t* payload, uint64_t size, const s
     }
 }
 
+// The longest element header: a 4-byte ID and an 8-byte size.
+constexpr uint64_t kLongestHeader = 12;
+
 } // namespace
 
 bool EBMLCluster::ListOne(CBitStreamParser* reader, std::vector<std::unique_ptr<EBMLBlockGroup>>& into)
 {
     const int64_t start = reader->Tell();
+    bool cut = false;
     ChildStep step = ParseOneChild(reader, *this, [&](ElementBody& child) {
+        if ((child.Id() == kIdBlockGroup || child.Id() == kIdSimpleBlock) && !EndsInSource(child)) {
+            // Listing stops at a block the source does not hold whole.
+            cut = true;
+            return true;
+        }
         switch (child.Id()) {
         case kIdTimecode:
             timecode = child.ReadTime();
@@ -152,7 +168,22 @@ bool EBMLCluster::ListOne(CBitStreamParser* reader, std::vector<std::unique_ptr<
             return false;
         }
     });
+    // Stopped at a block the source does not hold whole, or where the
+    // source ends inside the next element's header.
+    if (cut || (step == ChildStep::End && !reader->HasBytes(kLongestHeader))) {
+        reader->Seek(start, ZOLVDMX_SEEK_SET);
+        cutAtSourceEnd = true;
+        return false;
+    }
     return step == ChildStep::Continue;
+}
+
+void EBMLCluster::ReopenAtSourceEnd()
+{
+    if (cutAtSourceEnd) {
+        cutAtSourceEnd = false;
+        endListed = false;
+    }
 }
 
 void EBMLCluster::PrepareList()
@@ -369,6 +400,7 @@ void EBMLCluster::ReleaseBlocks()
     maxBlockSize = 0;
     startListed = false;
     endListed = false;
+    cutAtSourceEnd = false;
     listedFrom = -1;
     listedEnd = -1;
 }

@@ -90,6 +90,11 @@ public:
     bool IsTimecodeKnown() const { return timecodeKnown; }
     // Where listing would go on: the end of the last child listed.
     int64_t ListedEnd() const { return listedEnd; }
+    // Listing stopped at a block the source did not hold whole (a file cut
+    // short or still being written); after the source grew, it goes on
+    // from that block.
+    bool ListingCut() const { return cutAtSourceEnd; }
+    void ReopenAtSourceEnd();
 
     uint64_t timecode = 0; // Segment timecode ticks, at most INT64_MAX
     std::vector<std::unique_ptr<EBMLBlockGroup>> blockGroups; // listed groups, in file order
@@ -102,6 +107,11 @@ public:
     EBMLCluster* previous = nullptr;
     EBMLCluster* next = nullptr;
     bool lastInSegment = false; // no cluster follows
+    // The size the header declared (unknownSize: none), and whether the
+    // recorded end is only where the source ended when it was recorded.
+    uint64_t declaredSize = 0;
+    bool unknownSize = false;
+    bool endsWithSource = false;
     // Where listed groups and blocks come from and go back to (the
     // Segment's); null: allocated and freed one by one.
     EBMLBlockPool* pool = nullptr;
@@ -114,6 +124,7 @@ private:
 
     bool startListed = false;
     bool endListed = false;
+    bool cutAtSourceEnd = false;
     bool timecodeKnown = false;
     int64_t listedFrom = -1; // where the listed run of children begins
     int64_t listedEnd = -1;  // where listing resumes; -1 before the first call

@@ -182,6 +182,30 @@ EBMLCluster* EBMLSegment::FirstCluster()
     return firstCluster;
 }
 
+void EBMLSegment::SourceGrew()
+{
+    walkComplete = false;
+    const int64_t end = DataEnd();
+    for (const auto& cluster : clusters) {
+        if (cluster->next == nullptr) {
+            cluster->lastInSegment = false;
+        }
+        cluster->ReopenAtSourceEnd();
+        if (!cluster->endsWithSource || cluster->dataPosition >= end) {
+            continue;
+        }
+        if (cluster->unknownSize) {
+            walkStream->Seek(cluster->DeclaredEnd(), ZOLVDMX_SEEK_SET);
+            int64_t clusterEnd = FindClusterEnd(walkStream, cluster->endsWithSource);
+            cluster->dataSize = static_cast<uint64_t>(clusterEnd - cluster->dataPosition);
+        } else {
+            const auto room = static_cast<uint64_t>(end - cluster->dataPosition);
+            cluster->dataSize = std::min(cluster->declaredSize, room);
+            cluster->endsWithSource = cluster->declaredSize > room;
+        }
+    }
+}
+
 EBMLCluster* EBMLSegment::ClusterAt(int64_t position)
 {
     auto known = clusterMap.find(position);
@@ -421,16 +445,20 @@ EBMLCluster* EBMLSegment::RecordCluster(CBitStreamParser* stream, int64_t elemen
     // seeks find clusters by their times without coming back.
     cluster->ReadTimecode(stream);
     stream->Seek(cluster->dataPosition, ZOLVDMX_SEEK_SET);
+    cluster->declaredSize = size;
+    cluster->unknownSize = unknownSize;
     if (unknownSize) {
-        int64_t clusterEnd = FindClusterEnd(stream);
+        int64_t clusterEnd = FindClusterEnd(stream, cluster->endsWithSource);
         cluster->dataSize = static_cast<uint64_t>(clusterEnd - cluster->dataPosition);
     } else if (cluster->dataPosition > end || size > static_cast<uint64_t>(end - cluster->dataPosition)) {
-        // The size runs past the end: a damaged size or a cut file. The
-        // cluster ends where the next element that reads cleanly starts, or
-        // with the source.
-        int64_t resume = std::max(end, stream->GetFileLength());
+        // The size runs past the end: a damaged size, or a file cut short or
+        // still being written. The cluster ends where the next element that
+        // reads cleanly starts, or with the source.
+        int64_t resume = std::max(end, stream->IsLengthKnown() ? stream->GetFileLength() : end);
+        cluster->endsWithSource = true;
         if (Resynchronise(stream, cluster->dataPosition) != kIdInvalid) {
             resume = stream->Tell();
+            cluster->endsWithSource = false;
         }
         cluster->dataSize = resume > cluster->dataPosition ? static_cast<uint64_t>(resume - cluster->dataPosition) : 0;
         stream->Seek(resume, ZOLVDMX_SEEK_SET);
@@ -459,18 +487,24 @@ EBMLCluster* EBMLSegment::RecordCluster(CBitStreamParser* stream, int64_t elemen
     return recorded;
 }
 
-int64_t EBMLSegment::FindClusterEnd(CBitStreamParser* stream)
+int64_t EBMLSegment::FindClusterEnd(CBitStreamParser* stream, bool& atSourceEnd)
 {
+    atSourceEnd = false;
     for (;;) {
         int64_t position = stream->Tell();
         uint32_t id = EBML::PeekID(stream);
         if (id == kIdInvalid || !IsClusterChild(id)) {
+            atSourceEnd = id == kIdInvalid && !stream->HasBytes(1);
             return position;
         }
         uint32_t readId = 0;
         uint64_t size = 0;
         bool unknownSize = false;
-        if (EBML::ReadElementHeader(stream, readId, size, unknownSize) != ZOLVDMX_OK || unknownSize) {
+        if (EBML::ReadElementHeader(stream, readId, size, unknownSize) != ZOLVDMX_OK || unknownSize ||
+            !stream->HasBytes(size)) {
+            // A child the source does not hold whole (being written) ends
+            // the cluster for now.
+            atSourceEnd = !unknownSize && !stream->HasBytes(size);
             stream->Seek(position, ZOLVDMX_SEEK_SET);
             return position;
         }

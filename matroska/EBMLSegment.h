@@ -68,6 +68,10 @@ public:
     void KnownAround(int64_t time, EBMLCluster*& before, EBMLCluster*& after) const;
     // End of the Segment's data: its declared size, or the source's end.
     int64_t DataEnd() const;
+    // The source has grown (a file still being written): clusters whose end
+    // or listing stopped at the old end, and the walks that ended there, go
+    // on from where they stopped.
+    void SourceGrew();
     // The stream the Segment's walks read from (the file object's).
     CBitStreamParser* WalkStream() const { return walkStream; }
 
@@ -119,8 +123,10 @@ private:
     // left at `start`.
     bool ElementLooksSound(CBitStreamParser* stream, int64_t start, uint32_t expectedId);
     EBMLCluster* RecordCluster(CBitStreamParser* stream, int64_t elementStart, uint64_t size, bool unknownSize);
-    // End of an unknown-size cluster: the first ID that is not a cluster child.
-    int64_t FindClusterEnd(CBitStreamParser* stream);
+    // End of an unknown-size cluster: the first ID that is not a cluster
+    // child, or where the source ends (`atSourceEnd`: inside or before a
+    // child it does not hold whole).
+    int64_t FindClusterEnd(CBitStreamParser* stream, bool& atSourceEnd);
     void ReadCuesThroughSeekHeads(CBitStreamParser* stream);
     int64_t SegmentEnd(CBitStreamParser* stream) const;
 

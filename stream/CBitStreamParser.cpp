@@ -196,6 +196,16 @@ double CBitStreamParser::DecodeDouble()
     return value;
 }
 
+bool CBitStreamParser::IsLengthKnown()
+{
+    return true;
+}
+
+bool CBitStreamParser::HasBytes(uint64_t count)
+{
+    return count <= static_cast<uint64_t>(RemainingBytes());
+}
+
 int64_t CBitStreamParser::RemainingBytes()
 {
     // Both come from the host and may be anything: compared before they are

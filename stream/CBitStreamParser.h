@@ -26,8 +26,14 @@ public:
     virtual int64_t Tell();
     virtual int32_t GetByte();
     // Length of the whole source in bytes; sizes read from the file are
-    // checked against what remains of it.
+    // checked against what remains of it. A source whose length the host
+    // does not know reports the end found so far, or INT64_MAX.
     virtual int64_t GetFileLength();
+    // Whether the source's length is known (the host reported one).
+    virtual bool IsLengthKnown();
+    // Whether `count` bytes from the position are there: against the length,
+    // or, when it is unknown, by asking the source for the last of them.
+    virtual bool HasBytes(uint64_t count);
     // Copies `count` bytes at an absolute position into dest and answers how
     // many arrived; where the stream's position is left is unspecified.
     virtual int32_t ReadAt(int64_t position, int32_t count, uint8_t* dest);

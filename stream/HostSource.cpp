@@ -1,6 +1,7 @@
 // The handle's source: one host handle, shared windows, the streams.
 #include "HostSource.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "ReadAheadStreamParser.h"
@@ -24,7 +25,31 @@ bool HostSource::Open(unsigned char* name)
     windows.Clear();
     hostPosition = 0;
     hostPositionKnown = opened; // Load leaves the host at 0
+    length = host.GetFileLength();
+    lengthKnown = !opened || length >= 0;
+    endFound = INT64_MAX;
     return opened;
+}
+
+bool HostSource::Refresh()
+{
+    if (!host.IsOpen()) {
+        return false;
+    }
+    if (!lengthKnown) {
+        endFound = INT64_MAX;
+        return true;
+    }
+    const int64_t before = length;
+    host.RefreshLength();
+    hostPositionKnown = false;
+    length = host.GetFileLength();
+    if (length < 0) {
+        lengthKnown = false;
+        endFound = INT64_MAX;
+        return true;
+    }
+    return length > before;
 }
 
 ReadAheadStreamParser* HostSource::NewStream()
@@ -43,6 +68,12 @@ int32_t HostSource::ReadFromHost(int64_t position, int32_t count, uint8_t* dest)
     }
     int32_t n = host.GetBytes(count, dest);
     hostPosition = position + n;
+    if (!lengthKnown) {
+        // Without a length, a short read is where the source ends for now;
+        // a full one past that end means it has grown.
+        endFound = n < count ? std::min(endFound, position + n)
+                             : (position + n > endFound ? INT64_MAX : endFound);
+    }
     // A short read means the end of the source or a host fault; either way
     // the next read seeks rather than trust the host to be where it should.
     hostPositionKnown = n == count;
@@ -131,9 +162,9 @@ WindowCache::Window* HostSource::Fill(int64_t position, int32_t needed, Refill k
     // request reaching past that length reads a full window anyway: the
     // host's data, not its length, decides what a read delivers.
     const auto lead = static_cast<int32_t>(position - start);
-    int64_t length = host.GetFileLength();
-    if (length > start && length - start >= lead + needed && length - start < wanted) {
-        wanted = static_cast<int32_t>(length - start);
+    const int64_t end = Length();
+    if (end > start && end - start >= lead + needed && end - start < wanted) {
+        wanted = static_cast<int32_t>(end - start);
     }
     window->start = start;
     window->length = carried + ReadFromHost(start + carried, wanted - carried, window->bytes.get() + carried);

@@ -58,7 +58,15 @@ public:
     // length; every window is emptied. True when open.
     bool Open(unsigned char* name);
     bool IsOpen() const { return host.IsOpen(); }
-    int64_t Length() { return host.GetFileLength(); }
+    // The length the host reported; when it reported none (an answer below
+    // 0: a live or progressive source), the end a read has found so far,
+    // else INT64_MAX.
+    int64_t Length() const { return lengthKnown ? length : endFound; }
+    bool LengthKnown() const { return lengthKnown; }
+    // Asks the host for the length again (a seek to the end, then `length`),
+    // for a source that may still be growing: true when it grew, or when
+    // its length is unknown (the next reads tell).
+    bool Refresh();
     int32_t WindowSize() const { return windows.Empty() ? 0 : windows.WindowSize(); }
 
     // A new stream over this source at position 0, owned by the source.
@@ -89,6 +97,9 @@ private:
     std::vector<std::unique_ptr<ReadAheadStreamParser>> streams;
     int64_t hostPosition = 0;        // where the host's next read starts...
     bool hostPositionKnown = false;  // ...unless a short read left it unsure
+    int64_t length = 0;
+    bool lengthKnown = true;
+    int64_t endFound = INT64_MAX; // of a source of unknown length
 };
 
 #endif

@@ -46,6 +46,14 @@ int64_t NoCachingFileStreamParser::GetFileLength()
     return fileLength;
 }
 
+void NoCachingFileStreamParser::RefreshLength()
+{
+    if (IsOpen()) {
+        reader->seek(handle, 0, ZOLVDMX_SEEK_END);
+        fileLength = reader->length(handle);
+    }
+}
+
 int32_t NoCachingFileStreamParser::isEof(void* hostHandle)
 {
     if (reader == nullptr || hostHandle == nullptr) {

@@ -16,6 +16,10 @@ public:
     // Opens the source (closing a handle already open first); true when open.
     bool Load(unsigned char* name);
     int64_t GetFileLength() override;
+    bool IsLengthKnown() override { return fileLength >= 0; }
+    // Asks the host for the length again: a seek to the end, then `length`
+    // (the host's position is left at the end).
+    void RefreshLength();
     int32_t isEof(void* hostHandle);
     void SetReader(_ZOLVDMX_READER_CALLBACK_T* callbacks) { reader = callbacks; }
     bool IsOpen() const { return handle != nullptr && reader != nullptr; }

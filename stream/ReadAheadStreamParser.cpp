@@ -26,6 +26,23 @@ int64_t ReadAheadStreamParser::GetFileLength()
     return source->Length();
 }
 
+bool ReadAheadStreamParser::IsLengthKnown()
+{
+    return source->LengthKnown();
+}
+
+bool ReadAheadStreamParser::HasBytes(uint64_t count)
+{
+    if (source->LengthKnown() || count == 0) {
+        return CBitStreamParser::HasBytes(count);
+    }
+    if (count > static_cast<uint64_t>(INT64_MAX - readPosition)) {
+        return false;
+    }
+    uint8_t last = 0;
+    return source->ReadAt(readPosition + static_cast<int64_t>(count) - 1, 1, &last) == 1;
+}
+
 int32_t ReadAheadStreamParser::CopyOut(int64_t position, int32_t count, uint8_t* dest)
 {
     int32_t delivered = 0;

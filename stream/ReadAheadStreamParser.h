@@ -26,6 +26,8 @@ public:
     // (Re)opens the source at position 0; true when open.
     bool Load(unsigned char* name);
     int64_t GetFileLength() override;
+    bool IsLengthKnown() override;
+    bool HasBytes(uint64_t count) override;
 
     // Same results as NoCachingFileStreamParser over the same host, except
     // that the position is kept here: a seek before the start lands on 0 and

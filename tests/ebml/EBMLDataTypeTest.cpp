@@ -75,5 +75,5 @@ TEST(EBMLBinary, EmptyPayloadsAreRefusedAndPayloadsLargerThanTheSourceSkippedWit
     HostStream<> source({1, 2, 3});
     source.host.ClearLog();
     EXPECT_EQ(blob.Parse(&source.stream, 0x10000000000ll), ZOLVDMX_E_FAIL);
-    EXPECT_EQ(source.host.log, (Log{"tell h1", "seek h1 1099511627776 1"}));
+    EXPECT_EQ(source.host.log, (Log{"seek h1 1099511627776 1"}));
 }

@@ -47,7 +47,10 @@ int32_t MemoryReader::Close(void* handle)
 int64_t MemoryReader::Length(void* handle)
 {
     MemoryReader& self = *Note(handle, &Counts::length, "length").owner;
-    return static_cast<int64_t>(self.bytes.size()) + self.lengthError;
+    if (self.visibleSize >= 0 && self.calls.length > 1) {
+        self.visibleSize += self.growth;
+    }
+    return self.unknownLength ? -1 : self.Size() + self.lengthError;
 }
 
 int32_t MemoryReader::Read(void* handle, int32_t count, unsigned char* dest)
@@ -57,7 +60,7 @@ int32_t MemoryReader::Read(void* handle, int32_t count, unsigned char* dest)
     if (self.readReportsError || self.calls.read == self.failReadOnCall) {
         return self.readReportsError ? -1 : self.failedReadAnswer;
     }
-    int64_t end = static_cast<int64_t>(self.bytes.size());
+    int64_t end = self.Size();
     end = self.failReadsFrom >= 0 ? std::min(end, self.failReadsFrom) : end;
     int64_t n = std::max<int64_t>(0, std::min<int64_t>(count, end - h.position));
     n = self.maxReadSize >= 0 ? std::min<int64_t>(n, self.maxReadSize) : n;
@@ -80,7 +83,7 @@ int32_t MemoryReader::Seek(void* handle, int64_t offset, int32_t whence)
     if (h.owner->calls.seek == h.owner->failSeekOnCall) {
         return -1;
     }
-    int64_t base = whence == 0 ? 0 : whence == 1 ? h.position : static_cast<int64_t>(h.owner->bytes.size());
+    int64_t base = whence == 0 ? 0 : whence == 1 ? h.position : h.owner->Size();
     // A huge relative offset saturates instead of wrapping round to before the starting position.
     int64_t target = 0;
     if (__builtin_add_overflow(base, offset, &target)) {

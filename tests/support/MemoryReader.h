@@ -29,6 +29,11 @@ public:
     int32_t failedReadAnswer = -1;  // ...and answers this (-1 or 0)
     int64_t failSeekOnCall = 0;     // the Nth seek answers -1 and leaves the position alone
     int64_t lengthError = 0;        // added to what length answers (negative: too short)
+    bool unknownLength = false;     // length answers -1: a live or progressive source
+    // A file still being written: only this many bytes exist yet (-1: all), and every length call after
+    // the first makes `growth` more of them appear.
+    int64_t visibleSize = -1;
+    int64_t growth = 0;
 
     // Calls by callback kind, on every handle, logged or not.
     struct Counts {
@@ -45,6 +50,12 @@ public:
     void ClearLog() { log.clear(); }
 
     std::vector<uint8_t> bytes;
+    // The bytes that exist now.
+    int64_t Size() const
+    {
+        auto all = static_cast<int64_t>(bytes.size());
+        return visibleSize >= 0 && visibleSize < all ? visibleSize : all;
+    }
 
 private:
     struct Handle {
