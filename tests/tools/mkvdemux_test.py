@@ -481,6 +481,7 @@ class CommandLine(unittest.TestCase):
                 self.assertEqual(result.returncode, 0)
                 text = result.stdout.decode()
                 self.assertTrue(text.startswith("Usage: mkvdemux " + (command or "COMMAND")), text)
+                self.assertLessEqual(max(len(line) for line in text.splitlines()), 80)
                 self.assertEqual(run_tool("help", *first).stdout, result.stdout)
                 # Each command lists the exit codes it can return, no other.
                 listed = [int(line.split()[0]) for line in text.split("Exit codes:\n")[1].splitlines()]
