@@ -8,6 +8,7 @@
 #include "FileSource.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -202,4 +203,79 @@ std::string CheckReadableFile(const std::string& path, long long* size)
     }
     close(fd);
     return problem;
+}
+
+namespace {
+
+// Element IDs as stored, length marker included.
+constexpr uint32_t kIdEbmlHeader = 0x1A45DFA3;
+constexpr uint32_t kIdSegment = 0x18538067;
+// Top-level elements looked at before the Segment: the EBML header and a
+// few Void elements at most.
+constexpr int kLeadingElements = 8;
+constexpr uint64_t kUnknownSize = UINT64_MAX;
+
+// One EBML variable-length integer: its length is the count of leading zero
+// bits of the first byte plus one. An ID keeps its marker bit; a size drops
+// it, and a size whose value bits are all ones is unknown (kUnknownSize).
+bool ReadVint(FILE* stream, bool keepMarker, uint64_t& value)
+{
+    int first = std::fgetc(stream);
+    if (first <= 0) {
+        return false; // end of file, or no marker in eight bits
+    }
+    int length = 1;
+    while ((first & (0x80 >> (length - 1))) == 0) {
+        ++length;
+    }
+    unsigned marker = 0x80u >> (length - 1);
+    value = keepMarker ? static_cast<uint64_t>(first) : static_cast<uint64_t>(first & (marker - 1));
+    bool allOnes = (first & (marker - 1)) == marker - 1;
+    for (int i = 1; i < length; ++i) {
+        int next = std::fgetc(stream);
+        if (next < 0) {
+            return false;
+        }
+        value = value << 8 | static_cast<uint64_t>(next);
+        allOnes = allOnes && next == 0xFF;
+    }
+    if (!keepMarker && allOnes) {
+        value = kUnknownSize;
+    }
+    return true;
+}
+
+} // namespace
+
+long long SegmentShortfall(const std::string& path, long long fileSize)
+{
+    FILE* stream = std::fopen(path.c_str(), "rb");
+    if (stream == nullptr) {
+        return 0;
+    }
+    long long shortfall = 0;
+    for (int element = 0; element < kLeadingElements; ++element) {
+        uint64_t id = 0;
+        uint64_t size = 0;
+        if (!ReadVint(stream, true, id) || (element == 0 && id != kIdEbmlHeader) || !ReadVint(stream, false, size) ||
+            size == kUnknownSize) {
+            break;
+        }
+        long long dataStart = static_cast<long long>(ftello(stream));
+        if (dataStart < 0) {
+            break;
+        }
+        // A size too large for a 64-bit offset ends past the file all the same.
+        long long end = size > static_cast<uint64_t>(INT64_MAX - dataStart) ? INT64_MAX
+                                                                            : dataStart + static_cast<long long>(size);
+        if (id == kIdSegment) {
+            shortfall = end > fileSize ? end - fileSize : 0;
+            break;
+        }
+        if (end > fileSize || fseeko(stream, static_cast<off_t>(end), SEEK_SET) != 0) {
+            break;
+        }
+    }
+    std::fclose(stream);
+    return shortfall;
 }

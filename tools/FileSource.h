@@ -18,4 +18,11 @@ _ZOLVDMX_READER_CALLBACK_T FileSourceCallbacks();
 // Returns an empty string when it is fine, else the reason.
 std::string CheckReadableFile(const std::string& path, long long* size);
 
+// How many bytes a file of fileSize bytes lacks to hold its Segment whole:
+// more than 0 when the file was cut short or is still being written. 0 for
+// a complete file, a Segment of unknown size (live or piped output, which
+// says nothing about its end), or a file that does not start with an EBML
+// header followed by a Segment.
+long long SegmentShortfall(const std::string& path, long long fileSize);
+
 #endif

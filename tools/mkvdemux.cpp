@@ -48,6 +48,16 @@ int Run(int argc, char** argv)
     if (!problem.empty()) {
         throw ToolError(kExitFileUnreadable, options.file + ": cannot read: " + problem);
     }
+    // A file that ends before its Segment does (a download in progress, an
+    // interrupted copy) plays up to the cut without a word from the library;
+    // say so before any output, whatever the command makes of the rest.
+    long long missing = SegmentShortfall(options.file, options.fileSize);
+    if (missing > 0) {
+        std::fprintf(stderr,
+                     "mkvdemux: %s: the file ends %lld bytes before its Segment does (cut short, or still being "
+                     "written)\n",
+                     options.file.c_str(), missing);
+    }
 
     int code = kExitOk;
     if (options.command == "info") {

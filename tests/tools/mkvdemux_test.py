@@ -420,16 +420,40 @@ class CommandLine(unittest.TestCase):
             self.expect_error(EXIT_UNREADABLE, "No such file", "info", os.path.join(work, "missing.mkv"))
             self.expect_error(EXIT_UNREADABLE, "is a directory", "packets", work)
             self.expect_error(EXIT_NOT_LOADABLE, "cannot load", "info", os.path.join(DATA, "README.md"))
-            # Cut inside the Segment's head: the library loads it but finds no track.
-            cut = os.path.join(work, "cut.mkv")
-            with open(sample, "rb") as whole, open(cut, "wb") as part:
-                part.write(whole.read(1000))
-            self.expect_error(EXIT_NOT_LOADABLE, "finds no track", "info", cut)
             self.expect_error(EXIT_NO_TRACK, "no track 3 (tracks are 0 to 2)", "packets", sample, "--track", "3")
             self.expect_error(EXIT_UNSUPPORTED, "subtitle", "extract", sample, "--track", "2", "-o", out)
             self.expect_error(EXIT_UNSUPPORTED, "subtitle", "seek", sample, "--track", "2", "--time", "1")
             self.expect_error(EXIT_UNSUPPORTED, "subtitle", "packets", sample, "--track", "2")
             self.assertFalse(os.path.exists(out))
+
+    def test_a_file_that_ends_before_its_segment_is_read_to_the_cut_with_one_line_saying_so(self):
+        sample = mkv("h264_aac")  # its Segment ends where the file does
+        size = os.path.getsize(sample)
+        with tempfile.TemporaryDirectory() as work:
+            cut, head, out = (os.path.join(work, name) for name in ("cut.mkv", "head.mkv", "out"))
+            with open(sample, "rb") as whole:
+                data = whole.read()
+            for path, length in [(cut, size * 6 // 10), (head, 1000)]:
+                with open(path, "wb") as part:
+                    part.write(data[:length])
+            commands = [["info"], ["packets"], ["extract", "-t", "0", "-o", out], ["seek", "-t", "0", "--time", "1"]]
+            # file, bytes missing: the cut file, then complete ones (the last with a Segment of unknown size)
+            for path, missing in [(cut, size - size * 6 // 10), (sample, None), (mkv("unknown_size_clusters"), None),
+                                  (mkv("x264_default_gop_nocues"), None)]:
+                line = f"mkvdemux: {path}: the file ends {missing} bytes before its Segment does (cut short, or " \
+                       "still being written)"
+                for command in commands:
+                    with self.subTest(file=os.path.basename(path), command=command[0]):
+                        result = run_tool(*command, path)
+                        said = [s for s in result.stderr.decode().splitlines() if "before its Segment" in s]
+                        self.assertEqual((result.returncode, said), (0, [line] if missing else []))
+            # Cut inside the Segment's head: the library loads it but finds no track, an error of its own.
+            result = run_tool("info", head)
+            self.assertEqual((result.returncode, result.stderr.decode().splitlines()),
+                             (EXIT_NOT_LOADABLE, [f"mkvdemux: {head}: the file ends {size - 1000} bytes before its "
+                                                  "Segment does (cut short, or still being written)",
+                                                  f"mkvdemux: {head}: the library loads it but finds no track in it "
+                                                  "(is the file cut short?)"]))
 
     def test_time_takes_seconds_and_clock_forms_and_rejects_malformed_ones(self):
         sample = mkv("h264_aac")
@@ -457,6 +481,7 @@ class CommandLine(unittest.TestCase):
                 self.assertEqual(result.returncode, 0)
                 text = result.stdout.decode()
                 self.assertTrue(text.startswith("Usage: mkvdemux " + (command or "COMMAND")), text)
+                self.assertLessEqual(max(len(line) for line in text.splitlines()), 80)
                 self.assertEqual(run_tool("help", *first).stdout, result.stdout)
                 # Each command lists the exit codes it can return, no other.
                 listed = [int(line.split()[0]) for line in text.split("Exit codes:\n")[1].splitlines()]
