@@ -129,7 +129,7 @@ uint32_t API_ZOLVDMX_GetNextMediaSample(ZOLVDMX_HANDLE_T* handle, int32_t track,
                                                    size, start, duration, key);
         sample->size = size;
         sample->startTime = start;
-        sample->syncPoint = (demux.GetMatroskaTrackType(track) == kTrackTypeAudio || start == 0) ? 1u : (key ? 1u : 0u);
+        sample->syncPoint = demux.IsSyncPoint(track, start, key) ? 1u : 0u;
         sample->endTime = start + duration;
         sample->reserved2 = 0;
         return result;

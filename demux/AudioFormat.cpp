@@ -190,6 +190,56 @@ int32_t MakeAACInitData(uint8_t* out, int32_t profile, int32_t frequency, int32_
     return 5;
 }
 
+void KelmMKVDemux::StoreWaveFormat(uint8_t* header, const ZOLVDMX_WAVEFORMATEX_T& wave)
+{
+    StoreLE16(header + offsetof(ZOLVDMX_WAVEFORMATEX_T, wFormatTag), wave.wFormatTag);
+    StoreLE16(header + offsetof(ZOLVDMX_WAVEFORMATEX_T, nChannels), wave.nChannels);
+    StoreLE32(header + offsetof(ZOLVDMX_WAVEFORMATEX_T, nSamplesPerSec), wave.nSamplesPerSec);
+    StoreLE32(header + offsetof(ZOLVDMX_WAVEFORMATEX_T, nAvgBytesPerSec), wave.nAvgBytesPerSec);
+    StoreLE16(header + offsetof(ZOLVDMX_WAVEFORMATEX_T, nBlockAlign), wave.nBlockAlign);
+    StoreLE16(header + offsetof(ZOLVDMX_WAVEFORMATEX_T, wBitsPerSample), wave.wBitsPerSample);
+    StoreLE16(header + offsetof(ZOLVDMX_WAVEFORMATEX_T, cbSize), wave.cbSize);
+}
+
+void KelmMKVDemux::DescribeAac(const EBMLTrackEntry& entry, ZOLVDMX_WAVEFORMATEX_T& wave,
+                               ZOLVDMX_MEDIA_FORMAT_T* format)
+{
+    const EBMLAudio* audio = entry.audio.get();
+    const EBMLString& codecID = entry.codecID;
+    const uint8_t* privateData = entry.codecPrivate.GetData();
+    int32_t privateLength = entry.codecPrivate.IsEmpty() ? 0 : entry.codecPrivate.GetLength();
+    const uint32_t channels = ChannelCount(audio);
+    // The file's own AudioSpecificConfig when CodecPrivate holds one: it
+    // says what the codec ID cannot (HE-AAC signalling, channel
+    // configuration 0, 960-sample frames). The legacy IDs carry none: a
+    // configuration is generated from the ID. An SBR track is announced
+    // at its output rate (OutputSamplingFrequency, else twice the stored
+    // rate), while its bit rate keeps the stored rate.
+    bool sbr = false;
+    if (ParseAudioSpecificConfig(privateData, privateLength, sbr)) {
+        CopyToRecord(privateData, privateLength, format->codecPrivate, format->codecPrivateSize);
+        wave.cbSize = static_cast<uint16_t>(privateLength);
+    } else {
+        const AacProfileRow* profileRow = FindRow(kAacProfiles, codecID, 1);
+        int32_t profile = profileRow != nullptr ? profileRow->profile : kAacProfileLc;
+        uint8_t config[kAacConfigSize];
+        int32_t used = MakeAACInitData(config, profile, static_cast<int32_t>(wave.nSamplesPerSec),
+                                       static_cast<int32_t>(channels));
+        CopyToRecord(config, kAacConfigSize, format->codecPrivate, format->codecPrivateSize);
+        wave.cbSize = static_cast<uint16_t>(used);
+        sbr = profile == kAacProfileSbr;
+    }
+    wave.wFormatTag = kFormatTagAac;
+    format->codec = kFormatTagAac;
+    if (sbr) {
+        float output = audio != nullptr ? audio->outputSamplingFrequency : 0.0f;
+        uint32_t rate = output > 0.0f && output < 4294967296.0f ? static_cast<uint32_t>(output)
+                                                                : wave.nSamplesPerSec * 2;
+        wave.nAvgBytesPerSec = uint32_t{wave.nBlockAlign} * rate;
+        wave.nSamplesPerSec = rate;
+    }
+}
+
 bool KelmMKVDemux::GetAudioHeader(EBMLTrackEntry* entry, ZOLVDMX_MEDIA_FORMAT_T* format)
 {
     const EBMLAudio* audio = entry->audio.get();
@@ -226,35 +276,7 @@ bool KelmMKVDemux::GetAudioHeader(EBMLTrackEntry* entry, ZOLVDMX_MEDIA_FORMAT_T*
             CopyToRecord(privateData, privateLength, format->codecPrivate, format->codecPrivateSize);
         }
     } else if (codecID.Find("A_AAC") >= 0) {
-        // The file's own AudioSpecificConfig when CodecPrivate holds one: it
-        // says what the codec ID cannot (HE-AAC signalling, channel
-        // configuration 0, 960-sample frames). The legacy IDs carry none: a
-        // configuration is generated from the ID. An SBR track is announced
-        // at its output rate (OutputSamplingFrequency, else twice the stored
-        // rate), while its bit rate keeps the stored rate.
-        bool sbr = false;
-        if (ParseAudioSpecificConfig(privateData, privateLength, sbr)) {
-            CopyToRecord(privateData, privateLength, format->codecPrivate, format->codecPrivateSize);
-            wave.cbSize = static_cast<uint16_t>(privateLength);
-        } else {
-            const AacProfileRow* profileRow = FindRow(kAacProfiles, codecID, 1);
-            int32_t profile = profileRow != nullptr ? profileRow->profile : kAacProfileLc;
-            uint8_t config[kAacConfigSize];
-            int32_t used = MakeAACInitData(config, profile, static_cast<int32_t>(wave.nSamplesPerSec),
-                                           static_cast<int32_t>(channels));
-            CopyToRecord(config, kAacConfigSize, format->codecPrivate, format->codecPrivateSize);
-            wave.cbSize = static_cast<uint16_t>(used);
-            sbr = profile == kAacProfileSbr;
-        }
-        wave.wFormatTag = kFormatTagAac;
-        format->codec = kFormatTagAac;
-        if (sbr) {
-            float output = audio != nullptr ? audio->outputSamplingFrequency : 0.0f;
-            uint32_t rate = output > 0.0f && output < 4294967296.0f ? static_cast<uint32_t>(output)
-                                                                    : wave.nSamplesPerSec * 2;
-            wave.nAvgBytesPerSec = uint32_t{wave.nBlockAlign} * rate;
-            wave.nSamplesPerSec = rate;
-        }
+        DescribeAac(*entry, wave, format);
     } else if (codecID.Find("A_VORBIS") >= 0) {
         wave.wFormatTag = kFormatTagVorbis;
         format->codec = kFormatTagVorbis;
@@ -284,13 +306,7 @@ bool KelmMKVDemux::GetAudioHeader(EBMLTrackEntry* entry, ZOLVDMX_MEDIA_FORMAT_T*
     }
 
     uint8_t* header = static_cast<uint8_t*>(format->header);
-    StoreLE16(header + offsetof(ZOLVDMX_WAVEFORMATEX_T, wFormatTag), wave.wFormatTag);
-    StoreLE16(header + offsetof(ZOLVDMX_WAVEFORMATEX_T, nChannels), wave.nChannels);
-    StoreLE32(header + offsetof(ZOLVDMX_WAVEFORMATEX_T, nSamplesPerSec), wave.nSamplesPerSec);
-    StoreLE32(header + offsetof(ZOLVDMX_WAVEFORMATEX_T, nAvgBytesPerSec), wave.nAvgBytesPerSec);
-    StoreLE16(header + offsetof(ZOLVDMX_WAVEFORMATEX_T, nBlockAlign), wave.nBlockAlign);
-    StoreLE16(header + offsetof(ZOLVDMX_WAVEFORMATEX_T, wBitsPerSample), wave.wBitsPerSample);
-    StoreLE16(header + offsetof(ZOLVDMX_WAVEFORMATEX_T, cbSize), wave.cbSize);
+    StoreWaveFormat(header, wave);
     if (headerFromPrivate && privateLength > 0) {
         // The file's own WAVEFORMATEX, as far as CodecPrivate reaches.
         size_t count = privateLength < kAcmHeaderSize ? static_cast<size_t>(privateLength) : kWaveFormatExSize;

@@ -42,30 +42,39 @@ void KelmMKVDemux::NoteListed(EBMLCluster& cluster)
     if (!inListedClusters[index]) {
         inListedClusters[index] = true;
         listedClusters.push_back(&cluster);
+        ReleaseIdleClusters(kIdleListings);
     }
 }
 
 bool KelmMKVDemux::IsPinned(const EBMLCluster& cluster) const
 {
     for (const _tagMKVReadCursor* cursor : {audioCursor.get(), videoCursor.get()}) {
-        if (cursor->cluster == &cluster || (!cursor->ended && cursor->clusterIndex == cluster.index)) {
+        if (cursor->cluster == &cluster || cursor->nextCluster == &cluster ||
+            (!cursor->ended && cursor->clusterIndex == cluster.index)) {
             return true;
         }
     }
     return std::find(walkPins.begin(), walkPins.end(), &cluster) != walkPins.end();
 }
 
-void KelmMKVDemux::ReleaseIdleClusters()
+void KelmMKVDemux::ReleaseIdleClusters(size_t keep)
 {
-    auto idle = std::remove_if(listedClusters.begin(), listedClusters.end(), [&](EBMLCluster* cluster) {
-        if (IsPinned(*cluster)) {
+    // The block lists held are those of clusters cursors and walks stand on,
+    // and the few listed last that nothing stands on; older ones go first.
+    size_t idle = 0;
+    for (const EBMLCluster* cluster : listedClusters) {
+        idle += IsPinned(*cluster) ? 0 : 1;
+    }
+    auto released = std::remove_if(listedClusters.begin(), listedClusters.end(), [&](EBMLCluster* cluster) {
+        if (idle <= keep || IsPinned(*cluster)) {
             return false;
         }
         cluster->ReleaseBlocks();
         inListedClusters[static_cast<size_t>(cluster->index)] = false;
+        --idle;
         return true;
     });
-    listedClusters.erase(idle, listedClusters.end());
+    listedClusters.erase(released, listedClusters.end());
 }
 
 void KelmMKVDemux::NoteBlock(const EBMLSegment& segment, const EBMLCluster& cluster, const EBMLBlockGroup& group,

@@ -70,16 +70,18 @@ void OwnedMediaFormat::Release()
 
 bool KelmMKVDemux::TakeConfigSample(int32_t track)
 {
-    constexpr uint32_t kCodecAvc1 = 0x31435641u; // AVC1, little-endian
-    constexpr uint32_t kCodecHevc = 0x43564548u; // HEVC
     _tagMKVTrackIndexMeta& record = tracks[static_cast<size_t>(track)];
     const ZOLVDMX_MEDIA_FORMAT_T& format = record.format;
-    if (record.configSent || (format.codec != kCodecAvc1 && format.codec != kCodecHevc) || format.configSize <= 0 ||
-        format.config == nullptr) {
+    if (record.configSent || !record.lengthPrefixedNalUnits || format.configSize <= 0 || format.config == nullptr) {
         return false;
     }
     record.configSent = true;
     return true;
+}
+
+bool KelmMKVDemux::IsSyncPoint(int32_t track, int64_t start, bool keyFrame) const
+{
+    return GetMatroskaTrackType(track) == kTrackTypeAudio || start == 0 || keyFrame;
 }
 
 int32_t tim_subtract(struct timeval* result, const struct timeval* start, const struct timeval* end)
@@ -140,9 +142,11 @@ uint32_t KelmMKVDemux::Load(unsigned char* source, _ZOLVDMX_READER_CALLBACK_T* r
                 // Described in place, so the record's buffers are owned by the
                 // table from the first allocation on.
                 nalLengthSizeMinusOne = -1;
+                lengthPrefixedNalUnits = false;
                 ZOLVDMX_MEDIA_FORMAT_T& format = tracks.back().format;
                 SetMediaFormat(entry, &format);
                 tracks.back().nalLengthSizeMinusOne = nalLengthSizeMinusOne;
+                tracks.back().lengthPrefixedNalUnits = lengthPrefixedNalUnits;
                 if (format.maxSampleSize > 0 && prefixLength > 0) {
                     // The buffer must hold the frame with its header put back
                     // (held, like every bound, within the signed 32-bit range).

@@ -23,6 +23,7 @@ class EBMLBlockGroup;
 class EBMLCluster;
 class EBMLSegment;
 class EBMLTrackEntry;
+class EBMLVideo;
 
 // A block's place in the Segment: its cluster (the index in the Segment's
 // cluster list), the file offset of its BlockGroup or SimpleBlock element
@@ -83,9 +84,11 @@ struct _tagMKVTrackIndexMeta {
     uint32_t entryIndex = 0;
     EBMLTrackEntry* trackEntry = nullptr; // owned by the element tree
     OwnedMediaFormat format;
-    // H.264 and HEVC: this track's NAL length size minus one (from its
-    // avcC or hvcC), -1 when unknown; whether its parameter-set sample has
-    // gone out.
+    // How the track's frames are stored, decided once at load. H.264 and
+    // HEVC: length-prefixed NAL units, delivered in start-code form, with
+    // lengths of nalLengthSizeMinusOne + 1 bytes (from avcC or hvcC; -1 when
+    // unknown), the parameter sets first (configSent once they went out).
+    bool lengthPrefixedNalUnits = false;
     int32_t nalLengthSizeMinusOne = -1;
     bool configSent = false;
     // Header stripping: the bytes put back in front of every frame (held by
@@ -113,17 +116,32 @@ struct _tagMKVTrackIndexMeta {
 // group last stood in its cluster's listing: a hint, as a listing can grow
 // in front); `block`, when not null, is the block whose frames are being
 // delivered, in `group` of `cluster`, already split, with its frames' times.
-// The cluster a cursor stands on stays listed.
+// The look-ahead is the track's block after it that the frames' duration
+// was taken from (null when none was needed or found). The clusters a cursor
+// stands on and looks ahead into stay listed.
 struct _tagMKVReadCursor {
     EBMLSegment* segment = nullptr;
     EBMLCluster* cluster = nullptr;
     EBMLBlockGroup* group = nullptr;
     EBMLBlock* block = nullptr;
+    EBMLCluster* nextCluster = nullptr;
+    EBMLBlock* nextBlock = nullptr;
     int32_t clusterIndex = -1;
     int32_t groupIndex = 0;
     int64_t groupPosition = -1;
     int32_t blockIndex = 0;
-    bool ended = false; // no further block of the tracks it serves
+    int32_t nextClusterIndex = -1;
+    int32_t nextGroupIndex = 0;
+    int32_t nextBlockIndex = 0;
+    // When the cursor last moved: clusters known, groups listed in `cluster`,
+    // blocks in `group`; the same for the look-ahead.
+    int32_t clusterCount = 0;
+    int32_t groupCount = 0;
+    int32_t blockCount = 0;
+    int32_t nextClusterCount = 0;
+    int32_t nextGroupCount = 0;
+    int32_t nextBlockCount = 0;
+    bool ended = false; // no further block of the tracks it serves, for now
     // Frames of the block at `landing` a seek passes over (laced audio): the
     // block is read only when its frames are asked for.
     BlockRef landing;
@@ -149,6 +167,9 @@ struct _tagMKVSeekCache {
 
 // Size of the output area the H.264 parameter sets are extracted into.
 constexpr int32_t kH264ConfigArea = 1000;
+// Block lists of clusters nothing stands on that are kept (the ones listed
+// last): enough for a walk that goes back and forth between neighbours.
+constexpr size_t kIdleListings = 4;
 // Largest audio sample the host is asked to receive.
 constexpr uint32_t kAudioMaxSampleSize = 0x64000;
 // Largest subtitle sample the host is asked to receive.
@@ -199,6 +220,9 @@ public:
     // sample is its parameter sets: an H.264 or HEVC track with a
     // configuration, before its first frame.
     bool TakeConfigSample(int32_t track);
+    // The sync flag of a sample of a track that starts at `start`: every
+    // audio sample and every sample at time 0, otherwise the frame's key flag.
+    bool IsSyncPoint(int32_t track, int64_t start, bool keyFrame) const;
 
     // A block's time in 100 ns units.
     static int64_t BlockTime(const EBMLSegment& segment, const EBMLCluster& cluster, const EBMLBlock& block);
@@ -214,7 +238,9 @@ private:
     std::unique_ptr<_tagMKVReadCursor> audioCursor;
     std::unique_ptr<_tagMKVReadCursor> videoCursor;
     std::unique_ptr<_tagMKVSeekCache> seekCache;
+    // What describing a video track found of its framing (copied into its record).
     int32_t nalLengthSizeMinusOne = -1; // of the H.264 or HEVC track described last
+    bool lengthPrefixedNalUnits = false;
 
     _tagMKVReadCursor* CursorFor(uint64_t trackType);
     // Format description helpers (VideoFormat.cpp): little-endian stores into
@@ -224,6 +250,13 @@ private:
     static void StoreLE16(uint8_t* at, uint32_t value);
     static void StoreLE32(uint8_t* at, uint32_t value);
     static void CopyToRecord(const uint8_t* bytes, int32_t count, unsigned char*& buffer, int32_t& size);
+    // Audio format helpers (AudioFormat.cpp): an AAC track's decoder
+    // configuration, format tag and announced rate; the WAVEFORMATEX bytes.
+    static void DescribeAac(const EBMLTrackEntry& entry, ZOLVDMX_WAVEFORMATEX_T& wave, ZOLVDMX_MEDIA_FORMAT_T* format);
+    static void StoreWaveFormat(uint8_t* header, const ZOLVDMX_WAVEFORMATEX_T& wave);
+    // The BITMAPINFOHEADER as built from the Video element (CodecPrivate may
+    // replace it), and the display size record.
+    static void StoreVideoHeaders(uint8_t* header, uint8_t* extra, const EBMLVideo* video);
 
     // Block walking (BlockWalk.cpp), shared by delivery and seeking.
     // Clusters that walks under way stand on (a walk inside a walk must not
@@ -244,8 +277,7 @@ private:
     bool WalkCluster(EBMLSegment& segment, CBitStreamParser* parser, EBMLCluster& cluster, int64_t from,
                      int32_t fromBlock, Visit&& visit);
     // The same from `from` on through the following clusters, indexing them
-    // as needed, in file order; false when the Segment ended first. Clusters
-    // it leaves are released unless a cursor or another walk stands on them.
+    // as needed, in file order; false when the Segment ended first.
     template <class Visit>
     bool WalkBlocks(EBMLSegment& segment, CBitStreamParser* parser, BlockRef from, Visit&& visit);
     // The block `at` names or, when there is none, the first after it in
@@ -263,11 +295,15 @@ private:
     void NoteClusterWalked(const EBMLCluster& cluster);
     // The track record of a Matroska track number, or null.
     _tagMKVTrackIndexMeta* TrackByNumber(uint32_t trackNumber);
-    // Whether a cursor stands on the cluster or reads from it next, or a walk stands on it.
+    // Whether a cursor stands on the cluster, reads from it next or looks
+    // ahead into it, or a walk stands on it: its block list stays.
     bool IsPinned(const EBMLCluster& cluster) const;
-    // Releases the block lists of clusters nothing stands on.
-    void ReleaseIdleClusters();
-    // Remembers that a cluster's block list is held, so it can be released.
+    // Releases the block lists of the clusters listed longest ago that
+    // nothing stands on, keeping `keep` of them. Block and group pointers
+    // into a cluster nothing pins are valid until the next listing.
+    void ReleaseIdleClusters(size_t keep);
+    // Remembers that a cluster's block list is held; the one place where
+    // idle block lists are released.
     void NoteListed(EBMLCluster& cluster);
     std::vector<EBMLCluster*> listedClusters; // clusters whose block lists may be held...
     std::vector<bool> inListedClusters;       // ...by cluster index
@@ -303,10 +339,25 @@ private:
         int64_t Start(int32_t k) const;
     };
     // `incomplete`, when given: set when the blocks after it ran out where a
-    // file that may still grow ends for now.
+    // file that may still grow ends for now. `successor`, when given: the
+    // block the duration was taken from (cluster -1: none).
     FrameTiming TimeFrames(const _tagMKVTrackIndexMeta& record, EBMLSegment& segment, CBitStreamParser* parser,
                            BlockRef at, const std::vector<int64_t>& earlier, int64_t previousDuration,
-                           bool* incomplete = nullptr);
+                           bool* incomplete = nullptr, BlockRef* successor = nullptr);
+    // The next block of the track from the cursor's position, split: Ready,
+    // NotYet (still being written), or Damaged when the Segment ended first.
+    BlockBytes NextBlockOf(const _tagMKVTrackIndexMeta& record, _tagMKVReadCursor& cursor, BlockRef& at,
+                           Located& found);
+    // The start of the track's next frame after the block at `at` (which
+    // starts at `time` and holds `frames` frames): the next block's for laced
+    // frames, the next in presentation order among the following blocks
+    // and `earlier` otherwise. True when found; `stopped`: the walk ended
+    // before the Segment did.
+    bool NextFrameTime(const _tagMKVTrackIndexMeta& record, EBMLSegment& segment, CBitStreamParser* parser,
+                       BlockRef at, int64_t time, int32_t frames, const std::vector<int64_t>& earlier, int64_t& next,
+                       BlockRef* successor, bool& stopped);
+    // Puts the cursor on the block found for it, with its look-ahead.
+    void StandOn(_tagMKVReadCursor& cursor, BlockRef at, const Located& found, BlockRef successor);
     // PCM frames timed by their size, a FLAC frame by the samples its header
     // counts; false for other tracks and for FLAC headers that do not read
     // cleanly.
@@ -357,6 +408,13 @@ private:
     bool FindTailBlock(EBMLSegment& segment, CBitStreamParser* parser, const EBMLCluster& cluster,
                        int32_t tailBytes, int64_t& start);
     std::vector<uint8_t> tailBytes; // the bytes before a cluster's end, searched for block boundaries
+    // The track's first frame (a request at or below 0).
+    Landing FirstFrameOf(const _tagMKVTrackIndexMeta& record, _tagMKVReadCursor& cursor);
+    // Puts the cursor on the landing (or at the end) and answers the time
+    // reported: the start of the frame delivered next. `passedOver`: laced
+    // frames of the landing block before the request, counted here when < 0.
+    int64_t Land(_tagMKVTrackIndexMeta& record, _tagMKVReadCursor& cursor, Landing& landing, int64_t requested,
+                 int32_t& passedOver);
     void PlaceCursor(_tagMKVReadCursor& cursor, BlockRef at);
     // Leaves the cursor after the last block: the next sample request ends.
     // `keepPosition`: the cursor goes on from where it stood if the source
@@ -446,11 +504,7 @@ bool KelmMKVDemux::WalkBlocks(EBMLSegment& segment, CBitStreamParser* parser, Bl
         if (!WalkCluster(segment, parser, *cluster, group, block, visit)) {
             return true;
         }
-        EBMLCluster* next = segment.NextCluster(*cluster);
-        if (!IsPinned(*cluster)) {
-            cluster->ReleaseBlocks();
-        }
-        cluster = next;
+        cluster = segment.NextCluster(*cluster);
         group = -1;
         block = 0;
     }

@@ -19,9 +19,6 @@
 
 namespace {
 
-// The four-character codes AVC1 and HEVC as little-endian 32-bit values.
-constexpr uint32_t kFourCcAvc1 = 0x31435641u;
-constexpr uint32_t kFourCcHevc = 0x43564548u;
 // Following blocks of a track searched for the next frame in presentation
 // order: more than any decoder reorders.
 constexpr int32_t kPresentationLookAhead = 16;
@@ -44,20 +41,6 @@ constexpr int64_t kHundredNsPerSecond = 10000000;
 // not searched for the block's successor: a track that pauses or ends must
 // not make one frame read the rest of the file.
 constexpr int64_t kLookAheadSpan = 300000000;
-
-// H.264 and HEVC tracks store length-prefixed NAL units, which are
-// delivered in start-code form.
-bool HasLengthPrefixedNalUnits(const _tagMKVTrackIndexMeta& track)
-{
-    const auto* header = static_cast<const uint8_t*>(track.format.header);
-    if (track.format.mediaType != ZOLVDMX_MEDIA_VIDEO || header == nullptr) {
-        return false;
-    }
-    // biCompression, little-endian at offset 16 of the BITMAPINFOHEADER.
-    uint32_t compression = static_cast<uint32_t>(header[16]) | static_cast<uint32_t>(header[17]) << 8 |
-                           static_cast<uint32_t>(header[18]) << 16 | static_cast<uint32_t>(header[19]) << 24;
-    return compression == kFourCcAvc1 || compression == kFourCcHevc;
-}
 
 uint32_t LoadLE(const uint8_t* at, size_t size)
 {
@@ -203,7 +186,7 @@ KelmMKVDemux::BlockBytes KelmMKVDemux::DeliverFrame(const _tagMKVTrackIndexMeta&
         // Past where the source ends for now: still being written.
         return position + frame.size > cursor.parser->GetFileLength() ? BlockBytes::NotYet : BlockBytes::Damaged;
     }
-    if (!HasLengthPrefixedNalUnits(record)) {
+    if (!record.lengthPrefixedNalUnits) {
         size = whole;
         return BlockBytes::Ready;
     }
@@ -211,23 +194,66 @@ KelmMKVDemux::BlockBytes KelmMKVDemux::DeliverFrame(const _tagMKVTrackIndexMeta&
                                                                                              : BlockBytes::Damaged;
 }
 
+bool KelmMKVDemux::NextFrameTime(const _tagMKVTrackIndexMeta& record, EBMLSegment& segment,
+                                 CBitStreamParser* parser, BlockRef at, int64_t time, int32_t frames,
+                                 const std::vector<int64_t>& earlier, int64_t& next, BlockRef* successor,
+                                 bool& stopped)
+{
+    bool found = false;
+    next = INT64_MAX;
+    const bool reordered = record.trackEntry->trackType.value == kTrackTypeVideo;
+    if (frames == 1 && reordered) {
+        for (int64_t t : earlier) {
+            if (t > time && t < next) {
+                next = t;
+                found = true;
+            }
+        }
+    }
+    const uint32_t trackNumber = record.trackEntry->trackNumber;
+    int32_t seen = 0;
+    const int64_t horizon = AddSaturated(time, kLookAheadSpan);
+    BlockRef from = at;
+    from.block += 1;
+    stopped = WalkBlocks(segment, parser, from, [&](BlockRef ref, EBMLCluster& c, EBMLBlockGroup&, EBMLBlock& b) {
+        if (ref.cluster != at.cluster && segment.GetRefTime(c.timecode) > horizon) {
+            return false;
+        }
+        if (b.trackNumber != trackNumber) {
+            return true;
+        }
+        int64_t t = BlockTime(segment, c, b);
+        if (t > time && t < next) {
+            next = t;
+            found = true;
+            if (successor != nullptr) {
+                *successor = ref;
+            }
+        }
+        // Only video is stored out of presentation order: for any other
+        // track the first later frame is the next one shown.
+        return frames == 1 && !(found && !reordered) && ++seen < kPresentationLookAhead;
+    });
+    return found;
+}
+
 KelmMKVDemux::FrameTiming KelmMKVDemux::TimeFrames(const _tagMKVTrackIndexMeta& record, EBMLSegment& segment,
                                                    CBitStreamParser* parser, BlockRef at,
                                                    const std::vector<int64_t>& earlier, int64_t previousDuration,
-                                                   bool* incomplete)
+                                                   bool* incomplete, BlockRef* successor)
 {
     if (incomplete != nullptr) {
         *incomplete = false;
+    }
+    if (successor != nullptr) {
+        *successor = BlockRef{};
     }
     FrameTiming timing;
     Located located;
     if (!SettleOnBlock(segment, parser, at, &located)) {
         return timing;
     }
-    // What the walk ahead below needs of the block, taken before it may
-    // release the block's cluster.
     const EBMLBlock& block = *located.block;
-    const uint32_t trackNumber = block.trackNumber;
     const int32_t frames = std::max(block.frameCount, 1);
     timing.time = BlockTime(segment, *located.cluster, block);
 
@@ -248,37 +274,10 @@ KelmMKVDemux::FrameTiming KelmMKVDemux::TimeFrames(const _tagMKVTrackIndexMeta& 
 
     // The gap to the next block of the track (laced frames share it), or to
     // the next frame in presentation order among the following blocks.
-    bool found = false;
-    int64_t next = INT64_MAX;
-    const bool reordered = record.trackEntry->trackType.value == kTrackTypeVideo;
-    if (frames == 1 && reordered) {
-        for (int64_t t : earlier) {
-            if (t > timing.time && t < next) {
-                next = t;
-                found = true;
-            }
-        }
-    }
-    int32_t seen = 0;
-    const int64_t horizon = AddSaturated(timing.time, kLookAheadSpan);
-    BlockRef from = at;
-    from.block += 1;
-    const bool stopped = WalkBlocks(segment, parser, from, [&](BlockRef ref, EBMLCluster& c, EBMLBlockGroup&, EBMLBlock& b) {
-        if (ref.cluster != at.cluster && segment.GetRefTime(c.timecode) > horizon) {
-            return false;
-        }
-        if (b.trackNumber != trackNumber) {
-            return true;
-        }
-        int64_t t = BlockTime(segment, c, b);
-        if (t > timing.time && t < next) {
-            next = t;
-            found = true;
-        }
-        // Only video is stored out of presentation order: for any other
-        // track the first later frame is the next one shown.
-        return frames == 1 && !(found && !reordered) && ++seen < kPresentationLookAhead;
-    });
+    int64_t next = 0;
+    bool stopped = false;
+    const bool found =
+        NextFrameTime(record, segment, parser, at, timing.time, frames, earlier, next, successor, stopped);
     if (found) {
         timing.span = next - timing.time;
         timing.divisor = frames;
@@ -353,14 +352,76 @@ bool KelmMKVDemux::TimeFramesBySamples(const _tagMKVTrackIndexMeta& record, CBit
     return true;
 }
 
+KelmMKVDemux::BlockBytes KelmMKVDemux::NextBlockOf(const _tagMKVTrackIndexMeta& record, _tagMKVReadCursor& cursor,
+                                                   BlockRef& at, Located& found)
+{
+    EBMLSegment& segment = *cursor.segment;
+    CBitStreamParser* parser = cursor.parser;
+    const uint32_t trackNumber = record.trackEntry->trackNumber;
+    BlockRef from{cursor.clusterIndex, cursor.groupPosition, cursor.blockIndex};
+    if (from.cluster < 0) {
+        EBMLCluster* first = segment.FirstCluster();
+        from = BlockRef{first != nullptr ? first->index : -1, -1, 0};
+    }
+    BlockBytes state = BlockBytes::Damaged; // nothing found
+    WalkBlocks(segment, parser, from, [&](BlockRef ref, EBMLCluster& cluster, EBMLBlockGroup& group, EBMLBlock& block) {
+        if (block.trackNumber != trackNumber) {
+            return true;
+        }
+        state = SplitBlock(parser, block);
+        if (state == BlockBytes::Damaged) {
+            return true;
+        }
+        at = ref;
+        found = Located{&cluster, &group, &block};
+        return false;
+    });
+    return state;
+}
+
+void KelmMKVDemux::StandOn(_tagMKVReadCursor& cursor, BlockRef at, const Located& found, BlockRef successor)
+{
+    const EBMLSegment& segment = *cursor.segment;
+    cursor.cluster = found.cluster;
+    cursor.group = found.group;
+    cursor.block = found.block;
+    cursor.clusterIndex = at.cluster;
+    cursor.groupIndex = found.cluster->GroupAt(at.group);
+    cursor.groupPosition = at.group;
+    cursor.blockIndex = at.block + 1;
+    cursor.clusterCount = static_cast<int32_t>(segment.clusters.size());
+    cursor.groupCount = static_cast<int32_t>(found.cluster->blockGroups.size());
+    cursor.blockCount = static_cast<int32_t>(found.group->blocks.size());
+    cursor.nextCluster = nullptr;
+    cursor.nextBlock = nullptr;
+    cursor.nextClusterIndex = successor.cluster;
+    cursor.nextGroupIndex = -1;
+    cursor.nextBlockIndex = successor.block;
+    cursor.nextClusterCount = cursor.clusterCount;
+    cursor.nextGroupCount = 0;
+    cursor.nextBlockCount = 0;
+    if (successor.cluster >= 0) {
+        EBMLCluster& next = *segment.clusters[static_cast<size_t>(successor.cluster)];
+        int32_t g = next.GroupAt(successor.group);
+        if (g >= 0 && static_cast<size_t>(successor.block) < next.blockGroups[static_cast<size_t>(g)]->blocks.size()) {
+            const EBMLBlockGroup& group = *next.blockGroups[static_cast<size_t>(g)];
+            cursor.nextCluster = &next;
+            cursor.nextBlock = group.blocks[static_cast<size_t>(successor.block)].get();
+            cursor.nextGroupIndex = g;
+            cursor.nextGroupCount = static_cast<int32_t>(next.blockGroups.size());
+            cursor.nextBlockCount = static_cast<int32_t>(group.blocks.size());
+        }
+    }
+}
+
 uint32_t KelmMKVDemux::FindSamples(int32_t track)
 {
     _tagMKVTrackIndexMeta& record = tracks[static_cast<size_t>(track)];
-    _tagMKVReadCursor* found = CursorFor(record.trackEntry->trackType);
-    if (found == nullptr) {
+    _tagMKVReadCursor* chosen = CursorFor(record.trackEntry->trackType);
+    if (chosen == nullptr) {
         return ZOLVDMX_E_NOTIMPL;
     }
-    _tagMKVReadCursor& cursor = *found;
+    _tagMKVReadCursor& cursor = *chosen;
     if (cursor.segment == nullptr) {
         return ZOLVDMX_END_OF_TRACK;
     }
@@ -371,39 +432,14 @@ uint32_t KelmMKVDemux::FindSamples(int32_t track)
         return ZOLVDMX_END_OF_TRACK;
     }
     cursor.ended = false;
-    CBitStreamParser* parser = cursor.parser;
-    const uint32_t trackNumber = record.trackEntry->trackNumber;
-
     BlockRef at;
-    EBMLCluster* cluster = nullptr;
-    EBMLBlockGroup* group = nullptr;
-    EBMLBlock* next = nullptr;
+    Located found;
     for (bool asked = false;; asked = true) {
-        BlockRef from{cursor.clusterIndex, cursor.groupPosition, cursor.blockIndex};
-        if (from.cluster < 0) {
-            EBMLCluster* first = segment.FirstCluster();
-            from = BlockRef{first != nullptr ? first->index : -1, -1, 0};
-        }
-        bool notYet = false;
-        bool stopped = WalkBlocks(segment, parser, from, [&](BlockRef ref, EBMLCluster& c, EBMLBlockGroup& g, EBMLBlock& block) {
-            if (block.trackNumber != trackNumber) {
-                return true;
-            }
-            BlockBytes bytes = SplitBlock(parser, block);
-            if (bytes == BlockBytes::Damaged) {
-                return true;
-            }
-            at = ref;
-            cluster = &c;
-            group = &g;
-            next = &block;
-            notYet = bytes == BlockBytes::NotYet;
-            return false;
-        });
-        if (stopped && !notYet) {
+        BlockBytes state = NextBlockOf(record, cursor, at, found);
+        if (state == BlockBytes::Ready) {
             break;
         }
-        if (notYet) {
+        if (state == BlockBytes::NotYet) {
             // The block is still being written: read again from it.
             cursor.clusterIndex = at.cluster;
             cursor.groupPosition = at.group;
@@ -411,32 +447,31 @@ uint32_t KelmMKVDemux::FindSamples(int32_t track)
         }
         // Out of blocks: before answering the end, whether the source has grown.
         if (asked || !RefreshSource(segment)) {
-            PlaceCursorAtEnd(cursor, notYet || !stopped);
+            PlaceCursorAtEnd(cursor, true);
             return ZOLVDMX_END_OF_TRACK;
         }
     }
     if (cursor.skipFrames > 0 && at.cluster == cursor.landing.cluster && at.group == cursor.landing.group &&
         at.block == cursor.landing.block) {
         // The frames of the seek's landing block before the requested time.
-        for (int32_t k = 0; k < cursor.skipFrames && next->DataCount() > 1; ++k) {
-            next->PopSample();
+        for (int32_t k = 0; k < cursor.skipFrames && found.block->DataCount() > 1; ++k) {
+            found.block->PopSample();
         }
     }
     cursor.skipFrames = 0;
-    cursor.cluster = cluster;
-    cursor.group = group;
-    cursor.block = next;
-    cursor.clusterIndex = at.cluster;
-    cursor.groupPosition = at.group;
-    cursor.blockIndex = at.block + 1;
-    // The frame's duration may need blocks a file still being written has not
+    cursor.cluster = found.cluster; // pinned from here on
+    // The frames' duration may need blocks a file still being written has not
     // got yet: asked for again while the source grows.
     bool incomplete = false;
-    FrameTiming timing =
-        TimeFrames(record, segment, parser, at, record.recentBlockTimes, record.lastFrameDuration, &incomplete);
+    BlockRef successor;
+    CBitStreamParser* parser = cursor.parser;
+    FrameTiming timing = TimeFrames(record, segment, parser, at, record.recentBlockTimes, record.lastFrameDuration,
+                                    &incomplete, &successor);
     for (int asked = 0; incomplete && asked < kGrowthRetries && RefreshSource(segment); ++asked) {
-        timing = TimeFrames(record, segment, parser, at, record.recentBlockTimes, record.lastFrameDuration, &incomplete);
+        timing = TimeFrames(record, segment, parser, at, record.recentBlockTimes, record.lastFrameDuration,
+                            &incomplete, &successor);
     }
+    StandOn(cursor, at, found, successor);
     record.recentBlockTimes.push_back(timing.time);
     if (record.recentBlockTimes.size() > static_cast<size_t>(kPresentationLookAhead)) {
         record.recentBlockTimes.erase(record.recentBlockTimes.begin());
@@ -466,7 +501,6 @@ uint32_t KelmMKVDemux::GetNextMediaSample(int32_t track, unsigned char* dest, in
         cursor.group = nullptr;
     }
     if (cursor.block == nullptr && FindSamples(track) != ZOLVDMX_OK) {
-        ReleaseIdleClusters();
         return ZOLVDMX_END_OF_TRACK;
     }
 
@@ -486,7 +520,6 @@ uint32_t KelmMKVDemux::GetNextMediaSample(int32_t track, unsigned char* dest, in
     if (delivered == BlockBytes::NotYet) {
         // The frame is still being written: it is delivered by a later call.
         NotePendingRead(cursor);
-        ReleaseIdleClusters();
         return ZOLVDMX_END_OF_TRACK;
     }
     const uint32_t result = delivered == BlockBytes::Ready ? ZOLVDMX_OK : ZOLVDMX_E_FAIL;
@@ -504,7 +537,6 @@ uint32_t KelmMKVDemux::GetNextMediaSample(int32_t track, unsigned char* dest, in
         cursor.group = nullptr;
     }
     NotePendingRead(cursor);
-    ReleaseIdleClusters();
     return result;
 }
 

@@ -27,6 +27,8 @@ namespace {
 constexpr size_t kEndBlocks = 16;
 // Bisection probes at most this often before walking cluster by cluster.
 constexpr int kMaxProbes = 48;
+// Bytes read where a cue says a block lies, to check that one does.
+constexpr int32_t kCuedBlockHead = 64;
 // The last bytes of a cluster read first for an audio track's latest frame
 // before it: what a second or so of 1080p video between audio blocks takes.
 constexpr int32_t kTailBytes = 128 * 1024;
@@ -106,34 +108,26 @@ bool KelmMKVDemux::CuedBlock(const _tagMKVTrackIndexMeta& record, EBMLSegment& s
     // cue's time followed by another child of the cluster (or its end):
     // otherwise the search starts at the cluster's start.
     const int64_t position = cluster->dataPosition + cue.block;
-    const bool listedBefore = cluster->IsListed();
     CBitStreamParser* stream = segment.WalkStream();
-    int32_t index = cluster->ListAt(stream, position);
-    NoteListed(*cluster);
-    bool sound = false;
-    if (index >= 0) {
-        const EBMLBlockGroup& group = *cluster->blockGroups[static_cast<size_t>(index)];
-        for (const auto& block : group.blocks) {
-            sound = sound ||
-                    (block->trackNumber == record.trackEntry->trackNumber && BlockTime(segment, *cluster, *block) == cue.time);
-        }
-        const int64_t end = static_cast<size_t>(index) + 1 < cluster->blockGroups.size()
-                                ? cluster->blockGroups[static_cast<size_t>(index) + 1]->elementPosition
-                                : cluster->ListedEnd();
-        if (sound && end != cluster->DeclaredEnd()) {
-            stream->Seek(end, ZOLVDMX_SEEK_SET);
-            const uint32_t next = EBML::PeekID(stream);
-            sound = next == kIdSimpleBlock || next == kIdBlockGroup || IsGlobalElement(next) ||
-                    next == kIdCluster || next == kIdCues;
-        }
-    }
-    if (sound) {
-        at.group = position;
+    uint8_t head[kCuedBlockHead];
+    EBMLBlock block;
+    uint64_t elementSize = 0;
+    const int32_t got = stream->ReadAt(position, kCuedBlockHead, head);
+    if (!EBMLCluster::BlockHeaderAt(head, got, block, elementSize) ||
+        block.trackNumber != record.trackEntry->trackNumber || BlockTime(segment, *cluster, block) != cue.time ||
+        elementSize > static_cast<uint64_t>(INT64_MAX - position)) {
         return true;
     }
-    if (!listedBefore && !IsPinned(*cluster)) {
-        cluster->ReleaseBlocks(); // what was listed from there is not to be trusted
+    const int64_t end = position + static_cast<int64_t>(elementSize);
+    if (end != cluster->DeclaredEnd()) {
+        stream->Seek(end, ZOLVDMX_SEEK_SET);
+        const uint32_t next = EBML::PeekID(stream);
+        if (next != kIdSimpleBlock && next != kIdBlockGroup && !IsGlobalElement(next) && next != kIdCluster &&
+            next != kIdCues) {
+            return true;
+        }
     }
+    at.group = position;
     return true;
 }
 
@@ -293,9 +287,6 @@ KelmMKVDemux::ForwardSearch KelmMKVDemux::SearchForward(const _tagMKVTrackIndexM
             return search;
         }
         next = segment.NextCluster(*cluster);
-        if (!IsPinned(*cluster)) {
-            cluster->ReleaseBlocks();
-        }
         cluster = next;
         from = -1;
     }
@@ -357,9 +348,6 @@ bool KelmMKVDemux::SearchClusterTail(const _tagMKVTrackIndexMeta& record, EBMLSe
             }
             return true;
         });
-        if (!IsPinned(cluster)) {
-            cluster.ReleaseBlocks();
-        }
         if (have) {
             return true;
         }
@@ -438,9 +426,6 @@ KelmMKVDemux::BackwardSearch KelmMKVDemux::SearchBackward(const _tagMKVTrackInde
             }
             return true;
         });
-        if (!IsPinned(*cluster)) {
-            cluster->ReleaseBlocks();
-        }
     }
     return search;
 }
@@ -470,9 +455,6 @@ int64_t KelmMKVDemux::TrackEnd(_tagMKVTrackIndexMeta& record, _tagMKVReadCursor&
             return true;
         });
         lastBlocks.insert(lastBlocks.begin(), inCluster.begin(), inCluster.end());
-        if (!IsPinned(*cluster)) {
-            cluster->ReleaseBlocks();
-        }
     }
     if (lastBlocks.size() > kEndBlocks) {
         lastBlocks.erase(lastBlocks.begin(), lastBlocks.end() - static_cast<std::ptrdiff_t>(kEndBlocks));
@@ -565,6 +547,8 @@ void KelmMKVDemux::PlaceCursor(_tagMKVReadCursor& cursor, BlockRef at)
 {
     cursor.block = nullptr;
     cursor.group = nullptr;
+    cursor.nextCluster = nullptr;
+    cursor.nextBlock = nullptr;
     cursor.ended = false;
     cursor.clusterIndex = at.cluster;
     cursor.groupPosition = at.group;
@@ -582,6 +566,8 @@ void KelmMKVDemux::PlaceCursorAtEnd(_tagMKVReadCursor& cursor, bool keepPosition
     cursor.block = nullptr;
     cursor.group = nullptr;
     cursor.cluster = nullptr;
+    cursor.nextCluster = nullptr;
+    cursor.nextBlock = nullptr;
     cursor.ended = true;
     if (keepPosition || cursor.segment == nullptr) {
         return;
@@ -628,6 +614,59 @@ bool KelmMKVDemux::RefreshSource(EBMLSegment& segment)
     return true;
 }
 
+KelmMKVDemux::Landing KelmMKVDemux::FirstFrameOf(const _tagMKVTrackIndexMeta& record, _tagMKVReadCursor& cursor)
+{
+    Landing landing;
+    const uint32_t trackNumber = record.trackEntry->trackNumber;
+    EBMLSegment& segment = *cursor.segment;
+    EBMLCluster* first = segment.FirstCluster();
+    landing.atEnd = first == nullptr ||
+                    !WalkBlocks(segment, cursor.parser, BlockRef{first->index, -1, 0},
+                                [&](BlockRef ref, EBMLCluster&, EBMLBlockGroup&, EBMLBlock& block) {
+                                    if (block.trackNumber != trackNumber) {
+                                        return true;
+                                    }
+                                    landing.at = ref;
+                                    return false;
+                                });
+    return landing;
+}
+
+int64_t KelmMKVDemux::Land(_tagMKVTrackIndexMeta& record, _tagMKVReadCursor& cursor, Landing& landing,
+                           int64_t requested, int32_t& passedOver)
+{
+    EBMLSegment& segment = *cursor.segment;
+    if (cursor.block != nullptr) {
+        cursor.block->DropFrames();
+    }
+    cursor.block = nullptr;
+    cursor.group = nullptr;
+    record.lastFrameDuration = 0;
+    record.recentBlockTimes.clear();
+    Located located;
+    if (landing.atEnd || !SettleOnBlock(segment, cursor.parser, landing.at, &located)) {
+        landing.atEnd = true;
+        PlaceCursorAtEnd(cursor);
+        return requested;
+    }
+    const int32_t frames = located.block->frameCount;
+    const FrameTiming timing = TimeFrames(record, segment, cursor.parser, landing.at, {}, 0);
+    // Laced frames of an audio track: the latest that starts at or before
+    // the request (a repeated seek passes over as many as the first did).
+    const bool keyFramesOnly = record.trackEntry->trackType.value == kTrackTypeVideo;
+    if (passedOver < 0) {
+        passedOver = 0;
+        while (!keyFramesOnly && requested > 0 && passedOver + 1 < frames &&
+               timing.Start(passedOver + 1) <= requested) {
+            passedOver += 1;
+        }
+    }
+    PlaceCursor(cursor, landing.at);
+    cursor.landing = landing.at;
+    cursor.skipFrames = passedOver;
+    return timing.Start(passedOver);
+}
+
 uint32_t KelmMKVDemux::DemuxSeek(int32_t track, int64_t& time)
 {
     _tagMKVTrackIndexMeta& record = tracks[static_cast<size_t>(track)];
@@ -639,70 +678,23 @@ uint32_t KelmMKVDemux::DemuxSeek(int32_t track, int64_t& time)
     if (cursor.segment == nullptr) {
         return ZOLVDMX_OK;
     }
-    EBMLSegment& segment = *cursor.segment;
     const int64_t requested = time;
     _tagMKVSeekCache& cache = *seekCache;
     const bool repeat = cache.valid && cache.track == track && cache.requestedTime == requested;
 
+    // Where: the same again, the track's first frame, or the search.
     Landing landing;
+    int32_t passedOver = -1;
     if (repeat) {
         landing.atEnd = cache.atEnd;
         landing.at = cache.at;
+        passedOver = cache.frameIndex;
     } else if (requested <= 0) {
-        // The start: the track's first frame.
-        const uint32_t trackNumber = record.trackEntry->trackNumber;
-        EBMLCluster* first = segment.FirstCluster();
-        landing.atEnd = first == nullptr ||
-                        !WalkBlocks(segment, cursor.parser, BlockRef{first->index, -1, 0},
-                                    [&](BlockRef ref, EBMLCluster&, EBMLBlockGroup&, EBMLBlock& block) {
-                                        if (block.trackNumber != trackNumber) {
-                                            return true;
-                                        }
-                                        landing.at = ref;
-                                        return false;
-                                    });
+        landing = FirstFrameOf(record, cursor);
     } else {
         landing = FindLanding(track, cursor, requested);
     }
-
-    int32_t passedOver = 0;
-    if (cursor.block != nullptr) {
-        cursor.block->DropFrames();
-    }
-    cursor.block = nullptr;
-    cursor.group = nullptr;
-    record.lastFrameDuration = 0;
-    record.recentBlockTimes.clear();
-    FrameTiming timing;
-    int32_t frames = 0;
-    if (!landing.atEnd) {
-        Located located;
-        landing.atEnd = !SettleOnBlock(segment, cursor.parser, landing.at, &located);
-        if (!landing.atEnd) {
-            frames = located.block->frameCount;
-            timing = TimeFrames(record, segment, cursor.parser, landing.at, {}, 0);
-        }
-    }
-    if (landing.atEnd) {
-        PlaceCursorAtEnd(cursor);
-        time = requested;
-    } else {
-        // Laced frames of an audio track: the latest that starts at or before
-        // the request; a repeated seek passes over as many as the first did.
-        const bool keyFramesOnly = record.trackEntry->trackType.value == kTrackTypeVideo;
-        if (repeat) {
-            passedOver = cache.frameIndex;
-        } else {
-            while (!keyFramesOnly && requested > 0 && passedOver + 1 < frames &&
-                   timing.Start(passedOver + 1) <= requested) {
-                passedOver += 1;
-            }
-        }
-        PlaceCursor(cursor, landing.at);
-        cursor.landing = landing.at;
-        cursor.skipFrames = passedOver;
-        time = timing.Start(passedOver);
-    }
+    time = Land(record, cursor, landing, requested, passedOver);
 
     cache.valid = true;
     cache.track = track;
@@ -710,8 +702,7 @@ uint32_t KelmMKVDemux::DemuxSeek(int32_t track, int64_t& time)
     cache.resultTime = time;
     cache.atEnd = landing.atEnd;
     cache.at = landing.at;
-    cache.frameIndex = passedOver;
+    cache.frameIndex = landing.atEnd ? 0 : passedOver;
     NotePendingRead(cursor);
-    ReleaseIdleClusters();
     return ZOLVDMX_OK;
 }

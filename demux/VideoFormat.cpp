@@ -174,23 +174,26 @@ uint32_t KelmMKVDemux::SetMediaFormat(EBMLTrackEntry* entry, ZOLVDMX_MEDIA_FORMA
     }
 }
 
-bool KelmMKVDemux::GetVideoHeader(EBMLTrackEntry* entry, ZOLVDMX_MEDIA_FORMAT_T* format)
+void KelmMKVDemux::StoreVideoHeaders(uint8_t* header, uint8_t* extra, const EBMLVideo* video)
 {
-    const EBMLVideo* video = entry->video.get();
-    const EBMLBinary& codecPrivate = entry->codecPrivate;
-
-    uint8_t* header = static_cast<uint8_t*>(format->header);
     std::memset(header, 0, kBitmapInfoHeaderSize);
     StoreLE32(header + offsetof(ZOLVDMX_BITMAPINFOHEADER_T, biSize), kBitmapInfoHeaderSize);
     StoreLE32(header + offsetof(ZOLVDMX_BITMAPINFOHEADER_T, biWidth), video != nullptr ? video->pixelWidth : 0);
     StoreLE32(header + offsetof(ZOLVDMX_BITMAPINFOHEADER_T, biHeight), video != nullptr ? video->pixelHeight : 0);
     StoreLE16(header + offsetof(ZOLVDMX_BITMAPINFOHEADER_T, biPlanes), 1);
     StoreLE16(header + offsetof(ZOLVDMX_BITMAPINFOHEADER_T, biBitCount), 24);
-
-    uint8_t* extra = static_cast<uint8_t*>(format->videoExtra);
     std::memset(extra, 0, kVideoExtraSize);
     StoreLE32(extra + offsetof(ZOLVDMX_VIDEO_EXTRA_T, displayWidth), video != nullptr ? video->displayWidth : 0);
     StoreLE32(extra + offsetof(ZOLVDMX_VIDEO_EXTRA_T, displayHeight), video != nullptr ? video->displayHeight : 0);
+}
+
+bool KelmMKVDemux::GetVideoHeader(EBMLTrackEntry* entry, ZOLVDMX_MEDIA_FORMAT_T* format)
+{
+    const EBMLVideo* video = entry->video.get();
+    const EBMLBinary& codecPrivate = entry->codecPrivate;
+
+    uint8_t* header = static_cast<uint8_t*>(format->header);
+    StoreVideoHeaders(header, static_cast<uint8_t*>(format->videoExtra), video);
 
     format->codecPrivate = nullptr;
     format->codecPrivateSize = 0;
@@ -231,6 +234,10 @@ bool KelmMKVDemux::GetVideoHeader(EBMLTrackEntry* entry, ZOLVDMX_MEDIA_FORMAT_T*
         std::memcpy(header, privateData + row->headerOffset, count);
     }
 
+    // H.264 and HEVC (and only these) store their frames as length-prefixed
+    // NAL units, delivered in start-code form.
+    lengthPrefixedNalUnits =
+        row->config == ConfigSource::ParameterSets || row->config == ConfigSource::HevcParameterSets;
     if (privateLength == 0) {
         return true;
     }

@@ -193,6 +193,36 @@ void EBMLCluster::PrepareList()
     }
 }
 
+bool EBMLCluster::BlockHeaderAt(const uint8_t* bytes, int32_t size, EBMLBlock& block, uint64_t& elementSize)
+{
+    uint32_t id = 0;
+    int64_t headerLength = 0;
+    uint64_t payload = 0;
+    if (!HeaderAt(bytes, size, id, headerLength, payload) || (id != kIdSimpleBlock && id != kIdBlockGroup)) {
+        return false;
+    }
+    elementSize = static_cast<uint64_t>(headerLength) + payload;
+    const uint8_t* at = bytes + headerLength;
+    int64_t left = std::min<int64_t>(size - headerLength, static_cast<int64_t>(std::min<uint64_t>(payload, INT32_MAX)));
+    // A BlockGroup's Block is found among its first children.
+    while (id == kIdBlockGroup && left > 0) {
+        if (!HeaderAt(at, left, id, headerLength, payload) || payload > static_cast<uint64_t>(INT32_MAX)) {
+            return false;
+        }
+        if (id == kIdBlock) {
+            at += headerLength;
+            left = std::min<int64_t>(left - headerLength, static_cast<int64_t>(payload));
+            break;
+        }
+        if (static_cast<uint64_t>(left) <= static_cast<uint64_t>(headerLength) + payload) {
+            return false;
+        }
+        at += headerLength + static_cast<int64_t>(payload);
+        left -= headerLength + static_cast<int64_t>(payload);
+    }
+    return left > 0 && block.ParseSimple(at, static_cast<uint32_t>(left));
+}
+
 int32_t EBMLCluster::FindBoundaryFromEnd(const uint8_t* bytes, int32_t size, const std::vector<uint32_t>& trackNumbers)
 {
     // From the end back: a position is on a chain when a sound child starts

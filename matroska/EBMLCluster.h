@@ -74,6 +74,11 @@ public:
     void ListFromStart(CBitStreamParser* reader);
     // The index of the listed group whose element starts at `position`, or -1.
     int32_t GroupAt(int64_t position) const;
+    // Decodes the header of the block (a SimpleBlock's, or the Block of a
+    // BlockGroup among its first children) of the element whose first
+    // `size` bytes are given, and the element's whole size; false when they
+    // do not read as one.
+    static bool BlockHeaderAt(const uint8_t* bytes, int32_t size, EBMLBlock& block, uint64_t& elementSize);
     // Where among the last `size` bytes of a cluster a child element surely
     // starts (found backward from the cluster's end, whose elements must
     // chain up to it), or -1. Blocks must be of one of `trackNumbers`.
