@@ -1,6 +1,6 @@
 // The eight exported entry points. They check what the host passes, forward
-// to the demuxer, hand out an H.264 track's configuration once per handle,
-// and let no C++ exception reach the host.
+// to the demuxer, hand out an H.264 or HEVC track's parameter sets once per
+// track, and let no C++ exception reach the host.
 #include <cstdlib>
 #include <cstring>
 #include <memory>

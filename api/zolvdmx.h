@@ -17,13 +17,17 @@ extern "C" {
 #define ZOLVDMX_API
 #endif
 
-/* Status codes (COM style). */
+/* Status codes (COM style). The entry points answer OK, END_OF_TRACK,
+   E_FAIL (every failure, every failed seek included) and, for samples of a
+   track that is neither video nor audio, E_UNSUPPORTED. E_NOTIMPL and
+   E_INVALIDARG are the library's own answers inside (a seek of such a track,
+   an empty binary payload) and never reach the host. */
 #define ZOLVDMX_OK             0x00000000u /* success */
-#define ZOLVDMX_END_OF_TRACK   0x00000001u /* the track has no further sample */
+#define ZOLVDMX_END_OF_TRACK   0x00000001u /* the track has no further sample (for now, in a growing file) */
 #define ZOLVDMX_E_FAIL         0x80004005u /* general failure */
-#define ZOLVDMX_E_NOTIMPL      0x80004001u /* track neither video nor audio (seek) */
+#define ZOLVDMX_E_NOTIMPL      0x80004001u /* track neither video nor audio (seek, inside the library) */
 #define ZOLVDMX_E_UNSUPPORTED  0x80010000u /* track neither video nor audio (samples) */
-#define ZOLVDMX_E_INVALIDARG   0x80070057u /* empty binary payload */
+#define ZOLVDMX_E_INVALIDARG   0x80070057u /* empty binary payload (inside the library) */
 
 /* Values of ZOLVDMX_MEDIA_FORMAT_T.mediaType. */
 #define ZOLVDMX_MEDIA_SUBTITLE 0u

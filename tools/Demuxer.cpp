@@ -172,13 +172,13 @@ void Demuxer::FailDelivery(int32_t track, long sampleIndex, uint32_t status) con
 uint32_t Demuxer::NextSample(int32_t track, TrackSample& sample)
 {
     ZOLVDMX_MEDIA_FORMAT_T format = Format(track);
-    bool configDue = !configHandedOut && (format.codec == kCodecAvc1 || format.codec == kCodecHevc) &&
-                     format.configSize > 0;
+    bool configDue = configHandedOut.count(track) == 0 &&
+                     (format.codec == kCodecAvc1 || format.codec == kCodecHevc) && format.configSize > 0;
     sample.record.buffer = sample.buffer.data();
     uint32_t status = API_ZOLVDMX_GetNextMediaSample(handle, track, &sample.record);
     sample.isConfig = false;
     if (configDue && status == ZOLVDMX_OK) {
-        configHandedOut = true;
+        configHandedOut.insert(track);
         sample.isConfig = sample.Size() == static_cast<size_t>(format.configSize) && format.config != nullptr &&
                           std::memcmp(sample.Bytes(), format.config, sample.Size()) == 0;
     }

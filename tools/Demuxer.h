@@ -5,6 +5,7 @@
 #define MKV_TOOLS_DEMUXER_H
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -62,10 +63,10 @@ private:
     std::vector<unsigned char> sourceName;
     std::string path;
     bool verbose;
-    // Whether this handle has handed out the parameter sets: the library
-    // does so once per handle, on the first request for an H.264 or HEVC
-    // track that has them.
-    bool configHandedOut = false;
+    // The tracks whose parameter sets this handle has handed out: the
+    // library does so once per track, on the first request for an H.264 or
+    // HEVC track that has them.
+    std::set<int32_t> configHandedOut;
 };
 
 // The four-character codes AVC1 and HEVC as the library stores them in
