@@ -9,6 +9,8 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -123,12 +125,10 @@ std::vector<int64_t> Targets(int seconds)
     return targets;
 }
 
-// Arguments: seconds, cues (0 none, 1 every key frame, 2 every fifth), cues first.
-void BM_ColdSeek(benchmark::State& state)
+void ColdSeeks(benchmark::State& state, const std::shared_ptr<SparseFile>& file, int seconds)
 {
-    const int seconds = static_cast<int>(state.range(0));
-    BenchHost host(LongFileFor(seconds, static_cast<int>(state.range(1)), state.range(2) != 0));
-    std::vector<uint8_t> buffer(8 << 20);
+    BenchHost host(file);
+    std::vector<uint8_t> buffer(32 << 20);
     BenchHost::Counts total;
     int64_t operations = 0;
     double network = 0;
@@ -152,6 +152,13 @@ void BM_ColdSeek(benchmark::State& state)
     }
     Report(state, total, operations, network, sd);
 }
+
+// Arguments: seconds, cues (0 none, 1 every key frame, 2 every fifth), cues first.
+void BM_ColdSeek(benchmark::State& state)
+{
+    const int seconds = static_cast<int>(state.range(0));
+    ColdSeeks(state, LongFileFor(seconds, static_cast<int>(state.range(1)), state.range(2) != 0), seconds);
+}
 BENCHMARK(BM_ColdSeek)
     ->ArgNames({"s", "cues", "first"})
     ->Args({600, 1, 0})
@@ -167,11 +174,10 @@ BENCHMARK(BM_ColdSeek)
 // next of a pseudo-random sequence of targets and the audio to the time
 // reported; costs are given per seek (two per operation), as a player that
 // seeks again and again sees them.
-void BM_WarmSeek(benchmark::State& state)
+void WarmSeeks(benchmark::State& state, const std::shared_ptr<SparseFile>& file, int seconds)
 {
-    const int seconds = static_cast<int>(state.range(0));
-    BenchHost host(LongFileFor(seconds, static_cast<int>(state.range(1)), false));
-    std::vector<uint8_t> buffer(8 << 20);
+    BenchHost host(file);
+    std::vector<uint8_t> buffer(32 << 20);
     Loaded loaded(host);
     SeekBoth(loaded.handle, static_cast<int64_t>(seconds) * kSecond / 2, buffer);
     int64_t target = 1;
@@ -197,6 +203,12 @@ void BM_WarmSeek(benchmark::State& state)
     }
     Report(state, total, seeks, network, sd);
 }
+
+void BM_WarmSeek(benchmark::State& state)
+{
+    const int seconds = static_cast<int>(state.range(0));
+    WarmSeeks(state, LongFileFor(seconds, static_cast<int>(state.range(1)), false), seconds);
+}
 BENCHMARK(BM_WarmSeek)
     ->ArgNames({"s", "cues"})
     ->Args({600, 1})
@@ -205,12 +217,12 @@ BENCHMARK(BM_WarmSeek)
     ->Iterations(300)
     ->Unit(benchmark::kMicrosecond);
 
-// Plays the ten-minute film whole, as a player does: each time the track
-// whose next sample is due first.
-void BM_LongPlayback(benchmark::State& state)
+// Plays a film whole, as a player does: each time the track whose next
+// sample is due first.
+void Playback(benchmark::State& state, const std::shared_ptr<SparseFile>& file)
 {
-    BenchHost host(LongFileFor(600, 1, false));
-    std::vector<uint8_t> buffer(8 << 20);
+    BenchHost host(file);
+    std::vector<uint8_t> buffer(32 << 20);
     int64_t delivered = 0;
     for (auto _ : state) {
         host.Reset();
@@ -243,7 +255,60 @@ void BM_LongPlayback(benchmark::State& state)
         static_cast<double>(host.counts.stdioBytes) / static_cast<double>(host.File().Size());
     state.SetBytesProcessed(state.iterations() * delivered);
 }
+
+// The ten-minute film.
+void BM_LongPlayback(benchmark::State& state)
+{
+    Playback(state, LongFileFor(600, 1, false));
+}
 BENCHMARK(BM_LongPlayback)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// The real 1080p films bench/make_1080p.sh makes, from the directory in
+// MKV_BENCH_FILMS (default /tmp/mkv-bench); skipped when they are not there.
+const char* const kFilms[] = {"film_1080p_mkvmerge.mkv", "film_1080p_cues_front.mkv"};
+constexpr int kFilmSeconds = 60;
+
+std::shared_ptr<SparseFile> Film(int index)
+{
+    static std::map<int, std::shared_ptr<SparseFile>> films;
+    auto& film = films[index];
+    if (!film) {
+        const char* dir = std::getenv("MKV_BENCH_FILMS");
+        std::string path = std::string(dir != nullptr ? dir : "/tmp/mkv-bench") + "/" + kFilms[index];
+        FILE* in = std::fopen(path.c_str(), "rb");
+        if (in == nullptr) {
+            return nullptr;
+        }
+        std::vector<uint8_t> bytes;
+        uint8_t chunk[1 << 16];
+        for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, in)) > 0;) {
+            bytes.insert(bytes.end(), chunk, chunk + n);
+        }
+        std::fclose(in);
+        film = std::make_shared<SparseFile>();
+        film->Put(bytes);
+    }
+    return film;
+}
+
+// Arguments: film, what (0 cold seek, 1 warm seek, 2 playback).
+void BM_Film(benchmark::State& state)
+{
+    std::shared_ptr<SparseFile> film = Film(static_cast<int>(state.range(0)));
+    if (!film) {
+        state.SkipWithError("no film: run bench/make_1080p.sh");
+        return;
+    }
+    state.SetLabel(kFilms[state.range(0)]);
+    switch (state.range(1)) {
+    case 0: ColdSeeks(state, film, kFilmSeconds); break;
+    case 1: WarmSeeks(state, film, kFilmSeconds); break;
+    default: Playback(state, film); break;
+    }
+}
+BENCHMARK(BM_Film)->ArgNames({"film", "what"})->Args({0, 0})->Args({1, 0})->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Film)->ArgNames({"film", "what"})->Args({0, 1})->Args({1, 1})->Iterations(500)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Film)->ArgNames({"film", "what"})->Args({0, 2})->Args({1, 2})->Iterations(1)->Unit(benchmark::kMillisecond);
 
 // Hostile files: `count` empty clusters between and after clusters that
 // hold frames; `count` key frames of one track at one time; `count` tiny

@@ -103,6 +103,20 @@ void KelmMKVDemux::NoteBlock(const EBMLSegment& segment, const EBMLCluster& clus
     noted.keyFrames.insert(after, key);
 }
 
+void KelmMKVDemux::NoteLastBlocks(const EBMLSegment& segment, const EBMLCluster& cluster, const LastSeen& seen)
+{
+    for (size_t k = 0; k < seen.count; ++k) {
+        _tagMKVTrackIndexMeta* record = TrackByNumber(seen.trackNumbers[k]);
+        const BlockRef& at = seen.at[k];
+        int32_t g = cluster.GroupAt(at.group);
+        if (record == nullptr || g < 0) {
+            continue;
+        }
+        const EBMLBlock& block = *cluster.blockGroups[static_cast<size_t>(g)]->blocks[static_cast<size_t>(at.block)];
+        record->lastBlocks[cluster.index] = KeyFrameRef{BlockTime(segment, cluster, block), at};
+    }
+}
+
 void KelmMKVDemux::NoteClusterWalked(const EBMLCluster& cluster)
 {
     if (cluster.blockGroups.empty()) {

@@ -106,6 +106,10 @@ struct _tagMKVTrackIndexMeta {
     std::map<int32_t, NotedCluster> keyFrames;
     // The track's cue points, by time (file order among equal times).
     std::vector<CueRef> cues;
+    // The track's last block in each cluster a walk went through to its end
+    // (by cluster index), with its time: an audio seek that needs the
+    // latest frame before a cluster finds it here.
+    std::map<int32_t, KeyFrameRef> lastBlocks;
     // Where the track's last frame ends, once a seek has worked it out.
     bool endKnown = false;
     int64_t endTime = 0;
@@ -293,6 +297,28 @@ private:
     void NoteBlock(const EBMLSegment& segment, const EBMLCluster& cluster, const EBMLBlockGroup& group,
                    int32_t block);
     void NoteClusterWalked(const EBMLCluster& cluster);
+    // The last block of each track a walk met in a cluster: when the walk
+    // reaches the cluster's end, the tracks' last blocks in the cluster.
+    struct LastSeen {
+        static constexpr size_t kTracks = 8;
+        uint32_t trackNumbers[kTracks] = {};
+        BlockRef at[kTracks];
+        size_t count = 0;
+        void Note(uint32_t trackNumber, const BlockRef& ref)
+        {
+            for (size_t k = 0; k < count; ++k) {
+                if (trackNumbers[k] == trackNumber) {
+                    at[k] = ref;
+                    return;
+                }
+            }
+            if (count < kTracks) {
+                trackNumbers[count] = trackNumber;
+                at[count++] = ref;
+            }
+        }
+    };
+    void NoteLastBlocks(const EBMLSegment& segment, const EBMLCluster& cluster, const LastSeen& seen);
     // The track record of a Matroska track number, or null.
     _tagMKVTrackIndexMeta* TrackByNumber(uint32_t trackNumber);
     // Whether a cursor stands on the cluster, reads from it next or looks
@@ -403,11 +429,8 @@ private:
     // The end of the track's last frame, from its last blocks in file order
     // (the Segment's last cluster is found forward from `from`).
     int64_t TrackEnd(_tagMKVTrackIndexMeta& record, _tagMKVReadCursor& cursor, EBMLCluster* from);
-    // A block boundary among the last bytes of a cluster that the element
-    // chain from it to the cluster's end confirms; false when none does.
-    bool FindTailBlock(EBMLSegment& segment, CBitStreamParser* parser, const EBMLCluster& cluster,
-                       int32_t tailBytes, int64_t& start);
     std::vector<uint8_t> tailBytes; // the bytes before a cluster's end, searched for block boundaries
+    ClusterTailScan tailScan;
     // The track's first frame (a request at or below 0).
     Landing FirstFrameOf(const _tagMKVTrackIndexMeta& record, _tagMKVReadCursor& cursor);
     // Puts the cursor on the landing (or at the end) and answers the time
@@ -432,6 +455,7 @@ bool KelmMKVDemux::WalkCluster(EBMLSegment& segment, CBitStreamParser* parser, E
                                int32_t fromBlock, Visit&& visit)
 {
     WalkPin pin(walkPins, cluster);
+    LastSeen seen;
     const bool fromStart = from < 0;
     size_t g = 0;
     int32_t b = fromBlock;
@@ -471,6 +495,7 @@ bool KelmMKVDemux::WalkCluster(EBMLSegment& segment, CBitStreamParser* parser, E
         }
         const BlockRef ref{cluster.index, group.elementPosition, b};
         NoteBlock(segment, cluster, group, b);
+        seen.Note(group.blocks[static_cast<size_t>(b)]->trackNumber, ref);
         if (!visit(ref, cluster, group, *group.blocks[static_cast<size_t>(b)])) {
             NoteListed(cluster);
             return false;
@@ -487,6 +512,9 @@ bool KelmMKVDemux::WalkCluster(EBMLSegment& segment, CBitStreamParser* parser, E
     }
     if (fromStart && cluster.IsParsed()) {
         NoteClusterWalked(cluster);
+    }
+    if (!cluster.ListingCut()) {
+        NoteLastBlocks(segment, cluster, seen);
     }
     return true;
 }

@@ -29,9 +29,10 @@ constexpr size_t kEndBlocks = 16;
 constexpr int kMaxProbes = 48;
 // Bytes read where a cue says a block lies, to check that one does.
 constexpr int32_t kCuedBlockHead = 64;
-// The last bytes of a cluster read first for an audio track's latest frame
-// before it: what a second or so of 1080p video between audio blocks takes.
-constexpr int32_t kTailBytes = 128 * 1024;
+// The bytes of a cluster read at a time, back from its end, for an audio
+// track's latest frame before the next cluster (half a window: they pass
+// through the shared windows).
+constexpr int32_t kTailPiece = 32 * 1024;
 
 } // namespace
 
@@ -269,6 +270,20 @@ KelmMKVDemux::ForwardSearch KelmMKVDemux::SearchForward(const _tagMKVTrackIndexM
     }
     EBMLCluster* cluster = segment.clusters[static_cast<size_t>(start.cluster)].get();
     int64_t from = start.group;
+    // A cluster walked before, whose key frames are all noted and whose last
+    // block starts after the request: its latest key frame at or before the
+    // request is the landing, nothing is read.
+    auto startNoted = record.keyFrames.find(cluster->index);
+    auto startLast = record.lastBlocks.find(cluster->index);
+    if (keyFramesOnly && startNoted != record.keyFrames.end() && startNoted->second.complete &&
+        startLast != record.lastBlocks.end() && startLast->second.time > requested) {
+        if (const KeyFrameRef* key = LatestKeyFrameIn(record, cluster->index, requested)) {
+            offer(key->at, key->time);
+            search.startsAfter = true;
+            search.stoppedAt = startLast->second.at;
+            return search;
+        }
+    }
     while (cluster != nullptr) {
         EBMLCluster* next = nullptr;
         // A cluster whose key frames are all noted, followed by one that
@@ -293,38 +308,6 @@ KelmMKVDemux::ForwardSearch KelmMKVDemux::SearchForward(const _tagMKVTrackIndexM
     return search;
 }
 
-bool KelmMKVDemux::FindTailBlock(EBMLSegment&, CBitStreamParser* parser, const EBMLCluster& cluster,
-                                 int32_t tailSize, int64_t& start)
-{
-    const int64_t end = cluster.DeclaredEnd();
-    const int64_t from = std::max(cluster.dataPosition, end - tailSize);
-    if (from <= cluster.dataPosition) {
-        return false; // the whole cluster: listed from its start instead
-    }
-    const auto n = static_cast<int32_t>(end - from);
-    tailBytes.resize(static_cast<size_t>(n));
-    // Through the shared windows, so that listing from the block found
-    // reads nothing again.
-    parser->Seek(from, ZOLVDMX_SEEK_SET);
-    for (int32_t got = 0; got < n;) {
-        int32_t piece = parser->GetBytes(std::min(n - got, HostSource::kWindowSize / 2), tailBytes.data() + got);
-        if (piece <= 0) {
-            return false;
-        }
-        got += piece;
-    }
-    std::vector<uint32_t> trackNumbers;
-    for (const _tagMKVTrackIndexMeta& record : tracks) {
-        trackNumbers.push_back(record.trackEntry->trackNumber);
-    }
-    int32_t boundary = EBMLCluster::FindBoundaryFromEnd(tailBytes.data(), n, trackNumbers);
-    if (boundary < 0) {
-        return false;
-    }
-    start = from + boundary;
-    return true;
-}
-
 bool KelmMKVDemux::SearchClusterTail(const _tagMKVTrackIndexMeta& record, EBMLSegment& segment,
                                      CBitStreamParser* parser, EBMLCluster& cluster, int64_t requested,
                                      BlockRef& found)
@@ -335,24 +318,42 @@ bool KelmMKVDemux::SearchClusterTail(const _tagMKVTrackIndexMeta& record, EBMLSe
     if (cluster.IsListed() || next == nullptr || next->elementPosition != cluster.DeclaredEnd()) {
         return false;
     }
-    for (int32_t tail : {kTailBytes, 4 * kTailBytes}) {
-        int64_t start = 0;
-        if (!FindTailBlock(segment, parser, cluster, tail, start)) {
+    std::vector<uint32_t> trackNumbers;
+    for (const _tagMKVTrackIndexMeta& track : tracks) {
+        trackNumbers.push_back(track.trackEntry->trackNumber);
+    }
+    const uint32_t trackNumber = record.trackEntry->trackNumber;
+    ClusterTailScan& scan = tailScan;
+    scan.Start(trackNumbers, [&](const EBMLBlock& block) {
+        return block.trackNumber == trackNumber && BlockTime(segment, cluster, block) <= requested;
+    });
+    // Back from the end a piece at a time, through the shared windows (so
+    // that listing from the block found reads nothing again), until a block
+    // of the track at or before the request is found, or the cluster's start.
+    int64_t from = cluster.DeclaredEnd();
+    while (scan.Found() < 0 && from > cluster.dataPosition) {
+        const auto piece = static_cast<int32_t>(std::min<int64_t>(kTailPiece, from - cluster.dataPosition));
+        from -= piece;
+        tailBytes.resize(static_cast<size_t>(piece));
+        parser->Seek(from, ZOLVDMX_SEEK_SET);
+        if (parser->GetBytes(piece, tailBytes.data()) != piece) {
             return false;
         }
-        bool have = false;
-        WalkCluster(segment, parser, cluster, start, 0, [&](BlockRef ref, EBMLCluster& c, EBMLBlockGroup&, EBMLBlock& block) {
-            if (block.trackNumber == record.trackEntry->trackNumber && BlockTime(segment, c, block) <= requested) {
-                found = ref;
-                have = true;
-            }
-            return true;
-        });
-        if (have) {
-            return true;
-        }
+        scan.Prepend(tailBytes.data(), piece);
     }
-    return false;
+    if (scan.Found() < 0) {
+        return false;
+    }
+    bool have = false;
+    WalkCluster(segment, parser, cluster, from + scan.Found(), 0,
+                [&](BlockRef ref, EBMLCluster& c, EBMLBlockGroup&, EBMLBlock& block) {
+                    if (block.trackNumber == trackNumber && BlockTime(segment, c, block) <= requested) {
+                        found = ref;
+                        have = true;
+                    }
+                    return true;
+                });
+    return have;
 }
 
 void KelmMKVDemux::LearnCuedClusterBefore(EBMLSegment& segment, const EBMLCluster& cluster)
@@ -401,8 +402,15 @@ KelmMKVDemux::BackwardSearch KelmMKVDemux::SearchBackward(const _tagMKVTrackInde
             }
             continue;
         }
-        // Audio lands on its latest frame: it is among a cluster's last
+        // Audio lands on its latest frame: the cluster's last block of the
+        // track when it is noted and early enough, else one of its last
         // blocks, which are read from the cluster's end.
+        auto last = record.lastBlocks.find(cluster->index);
+        if (!keyFramesOnly && last != record.lastBlocks.end() && last->second.time <= requested) {
+            search.best = last->second.at;
+            search.haveBest = true;
+            break;
+        }
         if (!keyFramesOnly && SearchClusterTail(record, segment, parser, *cluster, requested, search.best)) {
             search.haveBest = true;
             break;
@@ -604,6 +612,7 @@ bool KelmMKVDemux::RefreshSource(EBMLSegment& segment)
                 if (noted != record.keyFrames.end()) {
                     noted->second.complete = false;
                 }
+                record.lastBlocks.erase(cluster->index);
             }
         }
     }

@@ -223,40 +223,92 @@ bool EBMLCluster::BlockHeaderAt(const uint8_t* bytes, int32_t size, EBMLBlock& b
     return left > 0 && block.ParseSimple(at, static_cast<uint32_t>(left));
 }
 
-int32_t EBMLCluster::FindBoundaryFromEnd(const uint8_t* bytes, int32_t size, const std::vector<uint32_t>& trackNumbers)
+void ClusterTailScan::Start(std::vector<uint32_t> tracks, std::function<bool(const EBMLBlock&)> wantedBlock)
 {
-    // From the end back: a position is on a chain when a sound child starts
-    // there and ends at the end of the bytes or where another chain position
-    // starts. A chain position that an earlier chain position leads to is a
-    // boundary beyond reasonable doubt: frame bytes would have to fake two
-    // chained elements. The first such position is the answer.
-    if (size <= 0) {
-        return -1;
+    trackNumbers = std::move(tracks);
+    wanted = std::move(wantedBlock);
+    begin = bytes.size();
+    state.assign(bytes.size() + 1, 0);
+    state.back() = kOnChain; // the cluster's end
+    found = -1;
+}
+
+void ClusterTailScan::MakeRoom(size_t size)
+{
+    if (begin >= size) {
+        return;
     }
-    std::vector<uint8_t> onChain(static_cast<size_t>(size) + 1, 0);
-    std::vector<uint8_t> reached(static_cast<size_t>(size) + 1, 0);
-    onChain[static_cast<size_t>(size)] = 1;
-    for (int32_t i = size - 1; i >= 0; --i) {
+    // The bytes stay at the end of a buffer that doubles: what is given
+    // first is copied again only as often as the buffer grows.
+    const size_t held = bytes.size() - begin;
+    const size_t capacity = std::max(2 * bytes.size(), held + size);
+    std::vector<uint8_t> grown(capacity);
+    std::vector<uint8_t> grownState(capacity + 1, 0);
+    std::copy(bytes.begin() + static_cast<std::ptrdiff_t>(begin), bytes.end(), grown.end() - static_cast<std::ptrdiff_t>(held));
+    std::copy(state.begin() + static_cast<std::ptrdiff_t>(begin), state.end(),
+              grownState.end() - static_cast<std::ptrdiff_t>(held + 1));
+    bytes.swap(grown);
+    state.swap(grownState);
+    begin = capacity - held;
+}
+
+void ClusterTailScan::Prepend(const uint8_t* earlier, int32_t size)
+{
+    if (size <= 0) {
+        return;
+    }
+    const auto n = static_cast<size_t>(size);
+    MakeRoom(n);
+    begin -= n;
+    std::copy(earlier, earlier + n, bytes.begin() + static_cast<std::ptrdiff_t>(begin));
+    std::fill(state.begin() + static_cast<std::ptrdiff_t>(begin), state.begin() + static_cast<std::ptrdiff_t>(begin + n), 0);
+    const uint8_t* held = bytes.data() + begin;
+    uint8_t* flagsOf = state.data() + begin;
+    const auto total = static_cast<int64_t>(bytes.size() - begin);
+    if (found >= 0) {
+        found += size;
+    }
+    // From the end back: a position is on a chain when a sound child starts
+    // there and ends at the end or where another chain position starts. A
+    // chain position that an earlier one leads to is a boundary beyond
+    // reasonable doubt (frame bytes would have to fake two chained elements);
+    // it is worth listing from when its chain holds a block wanted. A
+    // position after the new bytes can be confirmed by one among them.
+    int64_t earliest = found >= 0 ? found : total;
+    for (int64_t i = size - 1; i >= 0; --i) {
         uint32_t id = 0;
         int64_t headerLength = 0;
         uint64_t payload = 0;
-        const uint8_t* at = bytes + i;
-        if (!IsClusterChildByte(at[0]) || !HeaderAt(at, size - i, id, headerLength, payload) ||
-            payload > static_cast<uint64_t>(size - i - headerLength)) {
+        const uint8_t* at = held + i;
+        if (!IsClusterChildByte(at[0]) || !HeaderAt(at, total - i, id, headerLength, payload) ||
+            payload > static_cast<uint64_t>(total - i - headerLength)) {
             continue;
         }
         const auto next = static_cast<size_t>(i + headerLength + static_cast<int64_t>(payload));
-        if (onChain[next] != 0 && ChildLooksSound(id, at + headerLength, payload, trackNumbers)) {
-            onChain[static_cast<size_t>(i)] = 1;
-            reached[next] = 1;
+        if ((flagsOf[next] & kOnChain) == 0 || !ChildLooksSound(id, at + headerLength, payload, trackNumbers)) {
+            continue;
+        }
+        uint8_t flags = kOnChain | (flagsOf[next] & kLeadsToWanted);
+        EBMLBlock block;
+        uint64_t elementSize = 0;
+        if (EBMLCluster::BlockHeaderAt(at, static_cast<int32_t>(std::min<int64_t>(total - i, 64)), block, elementSize) &&
+            wanted(block)) {
+            flags |= kLeadsToWanted;
+        }
+        flagsOf[i] = flags;
+        flagsOf[next] |= kReached;
+        if (next >= n && next < static_cast<size_t>(total) && (flagsOf[next] & kLeadsToWanted) != 0) {
+            earliest = std::min(earliest, static_cast<int64_t>(next));
         }
     }
-    for (int32_t i = 0; i < size; ++i) {
-        if (onChain[static_cast<size_t>(i)] != 0 && reached[static_cast<size_t>(i)] != 0) {
-            return i;
+    for (int64_t i = 0; i < size; ++i) {
+        const uint8_t flags = flagsOf[i];
+        if ((flags & kOnChain) != 0 && (flags & kReached) != 0 && (flags & kLeadsToWanted) != 0) {
+            earliest = i;
+            break;
         }
     }
-    return -1;
+    found = earliest < total ? earliest : -1;
 }
 
 uint32_t EBMLCluster::Parse(CBitStreamParser* reader)

@@ -6,6 +6,7 @@
 #define MKV_MATROSKA_EBMLCLUSTER_H
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -79,10 +80,7 @@ public:
     // `size` bytes are given, and the element's whole size; false when they
     // do not read as one.
     static bool BlockHeaderAt(const uint8_t* bytes, int32_t size, EBMLBlock& block, uint64_t& elementSize);
-    // Where among the last `size` bytes of a cluster a child element surely
-    // starts (found backward from the cluster's end, whose elements must
-    // chain up to it), or -1. Blocks must be of one of `trackNumbers`.
-    static int32_t FindBoundaryFromEnd(const uint8_t* bytes, int32_t size, const std::vector<uint32_t>& trackNumbers);
+
     // Reads only the cluster Timecode when it is not known yet.
     uint32_t ReadTimecode(CBitStreamParser* reader);
     // Forgets the listed block groups; they are listed again when needed.
@@ -133,6 +131,34 @@ private:
     bool timecodeKnown = false;
     int64_t listedFrom = -1; // where the listed run of children begins
     int64_t listedEnd = -1;  // where listing resumes; -1 before the first call
+};
+
+// Finds, among a cluster's last bytes given back to front, where a child
+// surely starts whose chain of elements to the cluster's end holds a block
+// that is wanted: the cluster can be listed from there without reading
+// what comes before. Blocks must be of one of the tracks given.
+class ClusterTailScan {
+public:
+    // Starts a scan (the buffers of earlier scans are kept for this one).
+    void Start(std::vector<uint32_t> trackNumbers, std::function<bool(const EBMLBlock&)> wanted);
+    // Adds the bytes just before those given so far (first: the cluster's
+    // last bytes).
+    void Prepend(const uint8_t* bytes, int32_t size);
+    // The offset, into all the bytes given, of that place; -1 when not found.
+    int64_t Found() const { return found; }
+
+private:
+    void MakeRoom(size_t size);
+
+    static constexpr uint8_t kOnChain = 1;
+    static constexpr uint8_t kReached = 2;
+    static constexpr uint8_t kLeadsToWanted = 4;
+    std::vector<uint32_t> trackNumbers;
+    std::function<bool(const EBMLBlock&)> wanted;
+    std::vector<uint8_t> bytes; // the bytes given, at the end of the buffer from `begin` on
+    std::vector<uint8_t> state; // per byte from `begin` on, and one for the end
+    size_t begin = 0;
+    int64_t found = -1;
 };
 
 // The cluster-level elements below are kept for completeness: the cluster

@@ -24,7 +24,7 @@ public:
     // few network packets. Four windows (256 KiB) serve the file object's
     // walk and both read cursors, which move through the same clusters.
     static constexpr int32_t kWindowSize = 64 * 1024;
-    static constexpr int32_t kWindowCount = 4;
+    static constexpr int32_t kWindowCount = 8;
     // Windows filled after a seek start at multiples of this, so that streams
     // reading near each other fill the same windows.
     static constexpr int32_t kGranule = 4 * 1024;
@@ -42,8 +42,9 @@ public:
     static constexpr int32_t kSmallRead = 4 * 1024;
     // A stream skipping ahead over bytes another stream still has to read
     // (one read cursor passing the other's frames) reads through this much
-    // rather than seek over it, so the host never has to go back for them.
-    static constexpr int32_t kSharedReadThrough = 2 * kWindowSize;
+    // rather than seek over it, so the host need not go back for them: all
+    // the windows but the one the stream needs.
+    static constexpr int32_t kSharedReadThrough = (kWindowCount - 1) * kWindowSize;
 
     // What a refill is for: bytes that will be read through (a frame, its
     // neighbours), or headers that may be all that is wanted there.

@@ -70,7 +70,7 @@ TEST(Cluster, ListsBlocksAsFarAsAskedFromTheirHeaders)
                                                   {1, 1, true, {}, -1, 4}}));
 }
 
-TEST(Cluster, FindsABlockBoundaryFromTheEndThatTheChainOfElementsConfirms)
+TEST(Cluster, FindsFromItsEndWhereABlockStartsThatTheChainOfElementsConfirms)
 {
     const Bytes first = SimpleBlock(1, 0, 0x80, Bytes(50, 0x11));
     const Bytes audio = SimpleBlock(2, 10, 0x80, Bytes(20, 0x22));
@@ -79,16 +79,27 @@ TEST(Cluster, FindsABlockBoundaryFromTheEndThatTheChainOfElementsConfirms)
     // that skips `first`, but nothing before leads to it.
     const Bytes fake{0xA3, static_cast<uint8_t>(0x80 | (first.size() + 3)), 0x82, 0x00, 0x00};
     const Bytes junk(7, 0x5A);
-    const std::vector<uint32_t> tracks{1, 2};
-    const std::tuple<const char*, Bytes, int32_t> cases[] = {
-        {"the fake is passed over", Cat({junk, fake, first, audio, last}),
-         static_cast<int32_t>(junk.size() + fake.size() + first.size())},
-        {"whole elements only", Cat({first, audio, last}), static_cast<int32_t>(first.size())},
-        {"a track the file does not have", Cat({junk, SimpleBlock(3, 0, 0x80, Bytes(9, 1)), SimpleBlock(3, 0, 0, {})}), -1},
-        {"nothing that chains to the end", Cat({first, Bytes(3, 0x5A)}), -1},
+    const auto audioAt = static_cast<int64_t>(junk.size() + fake.size() + first.size());
+    // {what, bytes, wanted track, where listing can start (-1: nowhere)}
+    const std::tuple<const char*, Bytes, uint32_t, int64_t> cases[] = {
+        {"the fake is passed over", Cat({junk, fake, first, audio, last}), 2, audioAt},
+        {"a block wanted further on", Cat({junk, fake, first, audio, last}), 1, audioAt},
+        {"whole elements only", Cat({first, audio, last}), 2, static_cast<int64_t>(first.size())},
+        {"no block wanted", Cat({first, audio, last}), 4, -1},
+        {"a track the file does not have", Cat({junk, SimpleBlock(3, 0, 0x80, Bytes(9, 1)), SimpleBlock(3, 0, 0, {})}), 3, -1},
+        {"nothing that chains to the end", Cat({first, audio, Bytes(3, 0x5A)}), 2, -1},
     };
-    for (const auto& [what, bytes, expected] : cases) {
-        EXPECT_EQ(EBMLCluster::FindBoundaryFromEnd(bytes.data(), static_cast<int32_t>(bytes.size()), tracks), expected)
-            << what;
+    for (const auto& [what, bytes, track, expected] : cases) {
+        // Given back to front in pieces, as read back from a cluster's end, or whole.
+        for (size_t piece : {bytes.size(), size_t{10}}) {
+            ClusterTailScan scan;
+            scan.Start({1, 2, 4}, [track = track](const EBMLBlock& block) { return block.trackNumber == track; });
+            for (size_t end = bytes.size(); end > 0;) {
+                size_t start = end > piece ? end - piece : 0;
+                scan.Prepend(bytes.data() + start, static_cast<int32_t>(end - start));
+                end = start;
+            }
+            EXPECT_EQ(scan.Found(), expected) << what << ", pieces of " << piece;
+        }
     }
 }
