@@ -2,10 +2,12 @@
 // loaded as a file, the first tracks read to their end and seeked, under the
 // checks of DemuxChecks (documented results only, samples within their
 // buffer, end not before start, host calls, bytes and processor time per
-// operation within a budget).
+// operation within a budget). The structure-aware mutator keeps most mutants
+// well-formed enough to play. docs/fuzzing.md says how to run it.
 #include <cstdio>
 
 #include "DemuxChecks.h"
+#include "MatroskaMutator.h"
 
 // The library allocates its read windows afresh for every input; with the
 // default 256 MB quarantine each allocation lands on fresh pages and the
@@ -27,4 +29,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     fuzzcheck::CheckDemux(data, size, true);
     return 0;
+}
+
+extern "C" size_t LLVMFuzzerCustomMutator(uint8_t* data, size_t size, size_t maxSize, unsigned int seed)
+{
+    return fuzzmutate::Mutate(data, size, maxSize, seed);
+}
+
+extern "C" size_t LLVMFuzzerCustomCrossOver(const uint8_t* first, size_t firstSize, const uint8_t* second,
+                                            size_t secondSize, uint8_t* out, size_t maxOutSize, unsigned int seed)
+{
+    return fuzzmutate::CrossOver(first, firstSize, second, secondSize, out, maxOutSize, seed);
 }
