@@ -1,12 +1,14 @@
-// Replays files through the demux fuzz target's checks without libFuzzer,
-// so that every build (native, sanitizers, ARM under an emulator) runs the
-// seed corpus and the saved reproducers.
-//   replay_corpus [--costs] [--timed] DIR_OR_FILE...
+// Replays files through a fuzz target's checks without libFuzzer, so that
+// every build (native, sanitizers, ARM under an emulator) runs the seed
+// corpus and the saved reproducers.
+//   replay_corpus [--elements] [--costs] [--timed] DIR_OR_FILE...
 // A directory contributes the regular files directly in it. Each file's name
-// goes to stderr before it runs, so an abort names its input; --costs prints
-// every operation's host calls, bytes and processor time against the
-// budgets; --timed enforces the time budget too, as the fuzz target does
-// (left out by default: a build under an emulator or sanitizers is slow).
+// goes to stderr before it runs, so an abort names its input. The demux
+// target's checks run unless --elements asks for the element target's;
+// --costs prints every operation's host calls, bytes and processor time
+// against the budgets; --timed enforces the time budget too, as the fuzz
+// target does (left out by default: a build under an emulator or the
+// sanitizers is slow).
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -17,26 +19,32 @@
 #include <vector>
 
 #include "DemuxChecks.h"
+#include "ElementChecks.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<fs::path> Inputs(int argc, char** argv, bool& costs, bool& timed)
-{
+struct Options {
+    bool elements = false;
+    bool costs = false;
+    bool timed = false;
     std::vector<fs::path> inputs;
+};
+
+Options Parse(int argc, char** argv)
+{
+    Options options;
     for (int k = 1; k < argc; ++k) {
-        if (std::strcmp(argv[k], "--costs") == 0) {
-            costs = true;
+        const std::string argument = argv[k];
+        if (argument == "--elements" || argument == "--costs" || argument == "--timed") {
+            (argument == "--elements" ? options.elements : argument == "--costs" ? options.costs : options.timed) =
+                true;
             continue;
         }
-        if (std::strcmp(argv[k], "--timed") == 0) {
-            timed = true;
-            continue;
-        }
-        const fs::path given(argv[k]);
+        const fs::path given(argument);
         if (!fs::is_directory(given)) {
-            inputs.push_back(given);
+            options.inputs.push_back(given);
             continue;
         }
         std::vector<fs::path> files;
@@ -46,27 +54,38 @@ std::vector<fs::path> Inputs(int argc, char** argv, bool& costs, bool& timed)
             }
         }
         std::sort(files.begin(), files.end());
-        inputs.insert(inputs.end(), files.begin(), files.end());
+        options.inputs.insert(options.inputs.end(), files.begin(), files.end());
     }
-    return inputs;
+    return options;
+}
+
+void PrintCosts(const std::vector<fuzzcheck::OperationCost>& spent, const std::vector<uint8_t>& bytes)
+{
+    const int64_t elements = fuzzcheck::CountElements(bytes.data(), bytes.size());
+    for (const fuzzcheck::OperationCost& cost : spent) {
+        std::fprintf(stderr, "  %-32s %8lld calls (budget %lld)  %9lld bytes (budget %lld)  %8lld us (budget %lld)\n",
+                     cost.operation.c_str(), static_cast<long long>(cost.calls),
+                     static_cast<long long>(fuzzcheck::CallBudget(bytes.size())), static_cast<long long>(cost.bytes),
+                     static_cast<long long>(fuzzcheck::ByteBudget(bytes.size())),
+                     static_cast<long long>(cost.microseconds),
+                     static_cast<long long>(fuzzcheck::TimeBudget(bytes.size(), elements, cost.requests)));
+    }
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    bool costs = false;
-    bool timed = false;
-    const std::vector<fs::path> inputs = Inputs(argc, argv, costs, timed);
-    if (inputs.empty()) {
-        std::fprintf(stderr, "usage: %s [--costs] [--timed] DIR_OR_FILE...\n", argv[0]);
+    const Options options = Parse(argc, argv);
+    if (options.inputs.empty()) {
+        std::fprintf(stderr, "usage: %s [--elements] [--costs] [--timed] DIR_OR_FILE...\n", argv[0]);
         return 2;
     }
     // The library's load and destruction lines would bury the file names.
     if (std::freopen("/dev/null", "w", stdout) == nullptr) {
         return 2;
     }
-    for (const fs::path& input : inputs) {
+    for (const fs::path& input : options.inputs) {
         std::ifstream file(input, std::ios::binary);
         if (!file) {
             std::fprintf(stderr, "cannot read %s\n", input.c_str());
@@ -74,19 +93,14 @@ int main(int argc, char** argv)
         }
         const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
         std::fprintf(stderr, "%s (%zu bytes)\n", input.c_str(), bytes.size());
-        std::vector<fuzzcheck::OperationCost> spent;
-        const int64_t elements = fuzzcheck::CountElements(bytes.data(), bytes.size());
-        fuzzcheck::CheckDemux(bytes.data(), bytes.size(), timed, costs ? &spent : nullptr);
-        for (const fuzzcheck::OperationCost& cost : spent) {
-            std::fprintf(stderr, "  %-32s %8lld calls (budget %lld)  %9lld bytes (budget %lld)  %8lld us (budget %lld)\n",
-                         cost.operation.c_str(), static_cast<long long>(cost.calls),
-                         static_cast<long long>(fuzzcheck::CallBudget(bytes.size())),
-                         static_cast<long long>(cost.bytes),
-                         static_cast<long long>(fuzzcheck::ByteBudget(bytes.size())),
-                         static_cast<long long>(cost.microseconds),
-                         static_cast<long long>(fuzzcheck::TimeBudget(bytes.size(), elements, cost.requests)));
+        if (options.elements) {
+            fuzzcheck::CheckElements(bytes.data(), bytes.size());
+            continue;
         }
+        std::vector<fuzzcheck::OperationCost> spent;
+        fuzzcheck::CheckDemux(bytes.data(), bytes.size(), options.timed, options.costs ? &spent : nullptr);
+        PrintCosts(spent, bytes);
     }
-    std::fprintf(stderr, "%zu inputs passed\n", inputs.size());
+    std::fprintf(stderr, "%zu inputs passed\n", options.inputs.size());
     return 0;
 }
