@@ -74,6 +74,8 @@ TEST(BlockLacing, FramesAreTheWholeOnesTheLaceHeaderDescribes)
         {"at hand: inside a run of 255s", xiph600, 6, Split::NeedMore, {}},
         {"at hand: ending a run of 255s", xiph600, 7, Split::NeedMore, {}},
         {"at hand: the lace header", xiph600, 8, Split::Done, {600, 5}},
+        // An all-ones EBML size (FF) is the rest of the payload after it (20), not of the bytes at hand.
+        {"at hand: all-ones size", Then({0x81, 0x00, 0x00, 0x06, 0x01, 0xFF}, 20), 6, Split::Done, {20, 0}},
         // No EBML lace size starts with a zero byte, however many bytes follow.
         {"zero size byte", Then({0x81, 0x00, 0x00, 0x06, 0x01, 0x00}, 9), 6, Split::Damaged, {}},
     };
