@@ -236,10 +236,10 @@ EBMLBlock::Split EBMLBlock::SplitLaces(const uint8_t* head, uint32_t headSize, u
     }
     }
 
-    // Frames as offsets into the payload; sizes adding up past it keep the
-    // frames that fit.
+    // Frames as offsets into the payload; sizes adding up past it, or past
+    // what a 32-bit offset reaches, keep the frames that fit.
     for (uint64_t frameSize : sizes) {
-        if (p > S || frameSize > S - p || frameSize > 0x7FFFFFFFu) {
+        if (p > S || frameSize > S - p || p + frameSize > 0x7FFFFFFFu) {
             break;
         }
         infos.push_back(_BLOCK_INFO{static_cast<int32_t>(p), static_cast<int32_t>(frameSize)});
