@@ -2,6 +2,7 @@
 // types, block headers and lacing, all over bytes in memory.
 #include "ElementChecks.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -84,7 +85,9 @@ void ReadValues(const uint8_t* data, int32_t length)
     }
     const int64_t size = data[0] == 0xFF ? INT64_C(0x7FFFFFFFFFFF) : data[0];
     const uint8_t* payload = data + 1;
-    const int32_t available = length - 1;
+    // A size byte reaches 254 (FF stands for a size past any input); a
+    // few hundred bytes then cover every path without copying whole inputs.
+    const int32_t available = std::min(length - 1, 512);
     {
         CBitStreamParser stream(payload, available);
         EBMLUnsignedLong value;
@@ -180,7 +183,9 @@ void CheckElements(const uint8_t* data, size_t size)
 {
     const int32_t length = ClampedLength(size);
     WalkHeaders(data, length);
-    ReadIntegers(data, length < 4096 ? length : 4096);
+    // Integers are at most eight bytes: the first few hundred offsets
+    // meet every length and value pattern an input holds there.
+    ReadIntegers(data, std::min(length, 256));
     ReadValues(data, length);
     if (length >= 1) {
         SplitBlock(data + 1, static_cast<uint32_t>(length - 1), data[0]);
