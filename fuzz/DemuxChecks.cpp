@@ -3,6 +3,7 @@
 // a host may not be given.
 #include "DemuxChecks.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -35,16 +36,28 @@ int64_t TimeBudget(size_t size, int64_t elements, int64_t requests)
 
 namespace {
 
-// Masters' payloads are counted as elements; these values hold frames or
-// other bytes that only happen to read as headers.
+// Values that hold frames or other bytes that only happen to read as
+// headers; their payloads are not counted as elements.
 bool HoldsBytes(uint32_t id)
 {
     return id == 0xA3 || id == 0xA1 || id == 0x63A2 || id == 0xEC || id == 0x465C;
 }
 
-int64_t CountLevel(const uint8_t* data, size_t size, int depth)
+// The four-byte IDs of the EBML header, the Segment and its children: the
+// library looks for these anywhere after a damaged element.
+bool IsTopLevelId(uint32_t id)
 {
-    int64_t count = 0;
+    return id == 0x1A45DFA3 || id == 0x18538067 || id == 0x114D9B74 || id == 0x1549A966 || id == 0x1654AE6B ||
+           id == 0x1F43B675 || id == 0x1C53BB6B || id == 0x1043A770 || id == 0x1254C367 || id == 0x1941A469;
+}
+
+struct ElementCount {
+    int64_t all = 0;      // headers read in a chain at some level
+    int64_t topLevel = 0; // of those, the ones with a top-level ID
+};
+
+void CountLevel(const uint8_t* data, size_t size, int depth, ElementCount& count)
+{
     size_t at = 0;
     while (at < size) {
         int idLength = 1;
@@ -52,7 +65,7 @@ int64_t CountLevel(const uint8_t* data, size_t size, int depth)
             ++idLength;
         }
         if (idLength > 4 || static_cast<size_t>(idLength) >= size - at) {
-            return count;
+            return;
         }
         uint32_t id = 0;
         for (int k = 0; k < idLength; ++k) {
@@ -64,7 +77,7 @@ int64_t CountLevel(const uint8_t* data, size_t size, int depth)
             ++sizeLength;
         }
         if (sizeLength > 8 || static_cast<size_t>(sizeLength) > size - sizeAt) {
-            return count;
+            return;
         }
         uint64_t payloadSize = data[sizeAt] & (0xFFu >> sizeLength);
         bool unknown = payloadSize == (0xFFu >> sizeLength);
@@ -75,20 +88,28 @@ int64_t CountLevel(const uint8_t* data, size_t size, int depth)
         const size_t payloadAt = sizeAt + static_cast<size_t>(sizeLength);
         const size_t left = size - payloadAt;
         const size_t length = unknown || payloadSize > left ? left : static_cast<size_t>(payloadSize);
-        count += 1;
+        count.all += 1;
+        count.topLevel += IsTopLevelId(id) ? 1 : 0;
         if (depth < 8 && !HoldsBytes(id)) {
-            count += CountLevel(data + payloadAt, length, depth + 1);
+            CountLevel(data + payloadAt, length, depth + 1, count);
         }
         at = payloadAt + length;
     }
-    return count;
 }
 
 } // namespace
 
 int64_t CountElements(const uint8_t* data, size_t size)
 {
-    return CountLevel(data, size, 0);
+    ElementCount chained;
+    CountLevel(data, size, 0, chained);
+    int64_t topLevelAnywhere = 0;
+    uint32_t window = 0;
+    for (size_t at = 0; at < size; ++at) {
+        window = (window << 8) | data[at];
+        topLevelAnywhere += at >= 3 && IsTopLevelId(window) ? 1 : 0;
+    }
+    return chained.all + std::max<int64_t>(0, topLevelAnywhere - chained.topLevel);
 }
 
 namespace {

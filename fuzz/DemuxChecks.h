@@ -35,8 +35,11 @@ int64_t ByteBudget(size_t size);
 // memory, so a path whose work grows faster than the input shows only here.
 int64_t TimeBudget(size_t size, int64_t elements, int64_t requests);
 
-// Element headers in the input, counted at every level where a payload reads
-// as elements, whatever the IDs: the measure of work the time budget uses.
+// The measure of work the time budget uses: element headers in the input,
+// counted at every level where a payload reads as elements, whatever the
+// IDs, plus every other place a top-level ID occurs, since the library looks
+// for those anywhere after a damaged element. Counting too many only loosens
+// the budget; counting too few would flag honest work.
 int64_t CountElements(const uint8_t* data, size_t size);
 
 // Loads the input through the public interface as a host would, reads every

@@ -26,7 +26,7 @@ void Require(bool holds, const char* what, uint64_t value)
 
 int32_t ClampedLength(size_t size)
 {
-    return size > 0x7FFFFFF ? 0x7FFFFFF : static_cast<int32_t>(size);
+    return size > INT32_MAX ? INT32_MAX : static_cast<int32_t>(size);
 }
 
 // Element headers one after the other, as a master's child loop reads them:
