@@ -499,7 +499,7 @@ private:
             return;
         }
         uint8_t* payload = out.data() + start;
-        if (node.id == kTimecode || node.id == kCueTime) {
+        if ((node.id == kTimecode || node.id == kCueTime) && node.payloadLength <= 8) {
             // Same width, so that every copy is the same size.
             const uint64_t moved = FromBigEndian(payload, node.payloadLength) + delta;
             for (size_t k = node.payloadLength; k-- > 0;) {
