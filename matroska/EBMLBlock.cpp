@@ -210,8 +210,11 @@ EBMLBlock::Split EBMLBlock::SplitLaces(const uint8_t* head, uint32_t headSize, u
         if (n == 0) {
             return p < A && head[p] == 0 ? Split::Damaged : cutOff;
         }
+        // The integers lie within the bytes at hand (checked above), but an
+        // all-ones size stands for what remains of the payload, however few
+        // of its bytes were read.
         uint64_t first = 0;
-        EBML::GetEBMLUnsigned(first, head + p, ClampToInt32(A - p));
+        EBML::GetEBMLUnsigned(first, head + p, ClampToInt32(S - p));
         p += static_cast<uint64_t>(n);
         sizes.push_back(first);
         uint64_t total = first;
@@ -222,7 +225,7 @@ EBMLBlock::Split EBMLBlock::SplitLaces(const uint8_t* head, uint32_t headSize, u
                 return p < A && head[p] == 0 ? Split::Damaged : cutOff;
             }
             int64_t difference = 0;
-            EBML::GetEBMLSigned(difference, head + p, ClampToInt32(A - p));
+            EBML::GetEBMLSigned(difference, head + p, ClampToInt32(S - p));
             p += static_cast<uint64_t>(n);
             previous += static_cast<uint64_t>(difference);
             sizes.push_back(previous);
@@ -233,10 +236,10 @@ EBMLBlock::Split EBMLBlock::SplitLaces(const uint8_t* head, uint32_t headSize, u
     }
     }
 
-    // Frames as offsets into the payload; sizes adding up past it keep the
-    // frames that fit.
+    // Frames as offsets into the payload; sizes adding up past it, or past
+    // what a 32-bit offset reaches, keep the frames that fit.
     for (uint64_t frameSize : sizes) {
-        if (p > S || frameSize > S - p || frameSize > 0x7FFFFFFFu) {
+        if (p > S || frameSize > S - p || p + frameSize > 0x7FFFFFFFu) {
             break;
         }
         infos.push_back(_BLOCK_INFO{static_cast<int32_t>(p), static_cast<int32_t>(frameSize)});

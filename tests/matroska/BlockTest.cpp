@@ -74,6 +74,7 @@ TEST(BlockLacing, FramesAreTheWholeOnesTheLaceHeaderDescribes)
         {"at hand: inside a run of 255s", xiph600, 6, Split::NeedMore, {}},
         {"at hand: ending a run of 255s", xiph600, 7, Split::NeedMore, {}},
         {"at hand: the lace header", xiph600, 8, Split::Done, {600, 5}},
+        {"at hand: FF is the payload's rest", Then({0x81, 0x00, 0x00, 0x06, 0x01, 0xFF}, 20), 6, Split::Done, {20, 0}},
         // No EBML lace size starts with a zero byte, however many bytes follow.
         {"zero size byte", Then({0x81, 0x00, 0x00, 0x06, 0x01, 0x00}, 9), 6, Split::Damaged, {}},
     };
@@ -89,4 +90,12 @@ TEST(BlockLacing, FramesAreTheWholeOnesTheLaceHeaderDescribes)
         EXPECT_EQ(sizes, frames) << what;
         EXPECT_EQ(block.frameCount, static_cast<int32_t>(frames.size())) << what;
     }
+}
+
+TEST(BlockLacing, NoFrameEndsPastA32BitOffset)
+{
+    // EBML, a 1 TB payload: sizes 0x7FFFFFF0 (08 7F FF FF F0), the same (BF), the rest; only the first is reachable.
+    EBMLBlock block;
+    block.SplitLaces(Bytes{0x81, 0x00, 0x00, 0x06, 0x02, 0x08, 0x7F, 0xFF, 0xFF, 0xF0, 0xBF}.data(), 11, uint64_t{1} << 40);
+    EXPECT_TRUE(block.infos.size() == 1 && block.infos[0].offset == 11 && block.infos[0].size == 0x7FFFFFF0);
 }
