@@ -14,6 +14,7 @@
 // from its end. Nothing before the start point is read unless the landing
 // needs it.
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "KelmMKVDemux.h"
@@ -147,7 +148,9 @@ EBMLCluster* KelmMKVDemux::LastClusterAtOrBefore(EBMLSegment& segment, EBMLClust
     EBMLCluster* hi = nullptr;
     segment.KnownAround(requested, lo, hi);
     int64_t limit = hi != nullptr ? hi->elementPosition : segment.DataEnd();
+    // A duration the time scale cannot hold gives no estimate: bisect.
     const double duration = GetFileDuration();
+    const bool durationUsable = std::fabs(duration) < 9.0e18;
     int64_t lastSpan = INT64_MAX;
     for (int probes = 0; probes < kMaxProbes; ++probes) {
         EBMLCluster* next = lo->next;
@@ -156,7 +159,7 @@ EBMLCluster* KelmMKVDemux::LastClusterAtOrBefore(EBMLSegment& segment, EBMLClust
         // Where the request lies if the bit rate is even (the middle when
         // the last probes did not halve the span).
         const int64_t loTime = timeOf(*lo);
-        const int64_t hiTime = hi != nullptr ? timeOf(*hi) : static_cast<int64_t>(duration);
+        const int64_t hiTime = hi != nullptr ? timeOf(*hi) : durationUsable ? static_cast<int64_t>(duration) : loTime;
         int64_t estimate = low + span / 2;
         if (hiTime > loTime && 2 * span < lastSpan) {
             double share = static_cast<double>(requested - loTime) / static_cast<double>(hiTime - loTime);

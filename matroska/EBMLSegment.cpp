@@ -514,25 +514,29 @@ int64_t EBMLSegment::FindClusterEnd(CBitStreamParser* stream, bool& atSourceEnd)
 
 uint32_t EBMLSegment::Resynchronise(CBitStreamParser* stream, int64_t start)
 {
-    std::vector<uint8_t> window(static_cast<size_t>(kResyncWindow));
+    // Searched a piece at a time, small first: the next element is usually
+    // near, and a file damaged in many places must not cost a full window
+    // each time.
+    int32_t piece = kResyncFirstPiece;
     int64_t blockStart = start;
     for (;;) {
+        scanBuffer.resize(static_cast<size_t>(std::max<int32_t>(piece, kScanChunk)));
         stream->Seek(blockStart, ZOLVDMX_SEEK_SET);
-        int32_t delivered = stream->GetBytes(kResyncWindow, window.data());
+        int32_t delivered = stream->GetBytes(piece, scanBuffer.data());
         if (delivered <= 0) {
             return kIdInvalid;
         }
-        bool lastWindow = stream->IsEnd() || delivered < kResyncWindow;
-        // Only the bytes the host delivered are searched, the last window of
+        bool lastWindow = stream->IsEnd() || delivered < piece;
+        // Only the bytes the host delivered are searched, the last piece of
         // the source included. A candidate counts only when it reads cleanly.
         for (int32_t i = 0; i + 4 <= delivered; ++i) {
-            if ((window[static_cast<size_t>(i)] >> 4) != 1) {
+            if ((scanBuffer[static_cast<size_t>(i)] >> 4) != 1) {
                 continue;
             }
-            uint32_t id = static_cast<uint32_t>(window[static_cast<size_t>(i)]) |
-                          static_cast<uint32_t>(window[static_cast<size_t>(i) + 1]) << 8 |
-                          static_cast<uint32_t>(window[static_cast<size_t>(i) + 2]) << 16 |
-                          static_cast<uint32_t>(window[static_cast<size_t>(i) + 3]) << 24;
+            uint32_t id = static_cast<uint32_t>(scanBuffer[static_cast<size_t>(i)]) |
+                          static_cast<uint32_t>(scanBuffer[static_cast<size_t>(i) + 1]) << 8 |
+                          static_cast<uint32_t>(scanBuffer[static_cast<size_t>(i) + 2]) << 16 |
+                          static_cast<uint32_t>(scanBuffer[static_cast<size_t>(i) + 3]) << 24;
             if (IsTopLevelId(id) && ElementLooksSound(stream, blockStart + i, id)) {
                 stream->Seek(blockStart + i, ZOLVDMX_SEEK_SET);
                 return id;
@@ -541,9 +545,10 @@ uint32_t EBMLSegment::Resynchronise(CBitStreamParser* stream, int64_t start)
         if (lastWindow) {
             return kIdInvalid;
         }
-        // The last four bytes are searched again with the next window, so an
+        // The last four bytes are searched again with the next piece, so an
         // ID across the boundary is found.
-        blockStart += kResyncWindow - 4;
+        blockStart += piece - 4;
+        piece = std::min(piece * 2, kResyncWindow);
     }
 }
 

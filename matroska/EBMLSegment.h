@@ -21,8 +21,10 @@ class Matroska;
 // Clusters the load-time walk records before it may stop: the rest are
 // indexed when playback or a seek needs them.
 constexpr size_t kEarlyStopClusterCount = 1;
-// Window the resynchronisation searches for a known top-level ID.
+// Window the resynchronisation searches for a known top-level ID, at most
+// (it starts with a smaller piece and doubles it).
 constexpr int32_t kResyncWindow = 100000;
+constexpr int32_t kResyncFirstPiece = 512;
 // Bytes searched at a time for a cluster header (through the shared windows).
 constexpr int32_t kScanChunk = 32 * 1024;
 

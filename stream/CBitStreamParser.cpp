@@ -147,6 +147,15 @@ uint32_t CBitStreamParser::GetBit()
 uint32_t CBitStreamParser::DecodeInt(int32_t n)
 {
     uint32_t value = 0;
+    // Whole bytes while no bit of a byte is pending (element headers are
+    // read a byte at a time): the same bits as eight GetBit calls, the
+    // register left as they leave it.
+    while (n >= 8 && bitPosition > 7) {
+        const uint32_t byte = static_cast<uint32_t>(GetByte()) & 0xFFu;
+        shiftRegister = byte << 8;
+        value = (value << 8) | byte;
+        n -= 8;
+    }
     for (int32_t i = 0; i < n; ++i) {
         value = value * 2 + GetBit();
     }

@@ -36,8 +36,8 @@ bool HostSource::Refresh()
     if (!host.IsOpen()) {
         return false;
     }
+    endFound = INT64_MAX;
     if (!lengthKnown) {
-        endFound = INT64_MAX;
         return true;
     }
     const int64_t before = length;
@@ -46,7 +46,6 @@ bool HostSource::Refresh()
     length = host.GetFileLength();
     if (length < 0) {
         lengthKnown = false;
-        endFound = INT64_MAX;
         return true;
     }
     return length > before;
@@ -68,11 +67,14 @@ int32_t HostSource::ReadFromHost(int64_t position, int32_t count, uint8_t* dest)
     }
     int32_t n = host.GetBytes(count, dest);
     hostPosition = position + n;
-    if (!lengthKnown) {
-        // Without a length, a short read is where the source ends for now;
-        // a full one past that end means it has grown.
-        endFound = n < count ? std::min(endFound, position + n)
-                             : (position + n > endFound ? INT64_MAX : endFound);
+    // A short read at or past the reported length (any length, when none
+    // was reported) is where the data ends, for now: nothing past it is
+    // asked again. One before the length is a host failure, not an end. A
+    // full read past that end means the source has grown.
+    if (n < count && position + n >= (lengthKnown ? length : 0)) {
+        endFound = std::min(endFound, position + n);
+    } else if (n == count && position + n > endFound) {
+        endFound = INT64_MAX;
     }
     // A short read means the end of the source or a host fault; either way
     // the next read seeks rather than trust the host to be where it should.
@@ -173,8 +175,11 @@ WindowCache::Window* HostSource::Fill(int64_t position, int32_t needed, Refill k
 
 int32_t HostSource::ReadAt(int64_t position, int32_t count, uint8_t* dest)
 {
-    if (count <= 0 || dest == nullptr || position < 0) {
+    if (count <= 0 || dest == nullptr || position < 0 || position >= endFound) {
         return 0;
+    }
+    if (count > endFound - position) {
+        count = static_cast<int32_t>(endFound - position);
     }
     // From the windows that hold the range, piece by piece; a missing piece
     // refills a window when small, else the rest comes from the host.

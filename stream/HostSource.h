@@ -64,6 +64,10 @@ public:
     // else INT64_MAX.
     int64_t Length() const { return lengthKnown ? length : endFound; }
     bool LengthKnown() const { return lengthKnown; }
+    // Where the data was found to end (a read at or past the reported
+    // length came back short), or INT64_MAX: nothing past it is asked again
+    // until the source grows.
+    int64_t DataEnd() const { return endFound; }
     // Asks the host for the length again (a seek to the end, then `length`),
     // for a source that may still be growing: true when it grew, or when
     // its length is unknown (the next reads tell).
@@ -100,7 +104,7 @@ private:
     bool hostPositionKnown = false;  // ...unless a short read left it unsure
     int64_t length = 0;
     bool lengthKnown = true;
-    int64_t endFound = INT64_MAX; // of a source of unknown length
+    int64_t endFound = INT64_MAX;
 };
 
 #endif

@@ -45,6 +45,15 @@ bool ReadAheadStreamParser::HasBytes(uint64_t count)
 
 int32_t ReadAheadStreamParser::CopyOut(int64_t position, int32_t count, uint8_t* dest)
 {
+    // Nothing is asked past where the data was found to end, so a window
+    // that holds up to it serves every request there.
+    const int64_t end = source->DataEnd();
+    if (position >= end) {
+        return 0;
+    }
+    if (count > end - position) {
+        count = static_cast<int32_t>(end - position);
+    }
     int32_t delivered = 0;
     while (delivered < count) {
         const int64_t at = position + delivered;
