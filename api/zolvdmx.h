@@ -76,7 +76,7 @@ typedef struct ZOLVDMX_MEDIA_FORMAT_T {
     uint32_t       fixedOne1;        /* 48: always 1 */
     uint32_t       fixedOne2;        /* 52: always 1 */
     int32_t        configSize;       /* 56 */
-    unsigned char* config;           /* 60: decoder configuration (H.264: start-code parameter sets) */
+    unsigned char* config;           /* 60: decoder configuration (H.264, HEVC: start-code parameter sets) */
     void*          videoExtra;       /* 64: ZOLVDMX_VIDEO_EXTRA_T for video, else NULL */
     uint32_t       alignment2;       /* 68: not written */
 } ZOLVDMX_MEDIA_FORMAT_T;

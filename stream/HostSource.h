@@ -21,8 +21,9 @@ public:
     // 64 KiB: a window takes in a cluster's worth of block headers and small
     // frames, or a whole Tracks, SeekHead or Cues chunk, with one host read,
     // while a refill after a seek costs no more than a flash erase block or a
-    // few network packets. Four windows (256 KiB) serve the file object's
-    // walk and both read cursors, which move through the same clusters.
+    // few network packets. Eight windows (512 KiB) serve the file object's
+    // walk and both read cursors, which move through the same clusters, and
+    // let one cursor read through frames the other will want shortly.
     static constexpr int32_t kWindowSize = 64 * 1024;
     static constexpr int32_t kWindowCount = 8;
     // Windows filled after a seek start at multiples of this, so that streams

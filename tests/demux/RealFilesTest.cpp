@@ -361,3 +361,58 @@ TEST_P(EveryFile, FormatRecordsSamplesAndSeeksMatchTheTables)
         }
     }
 }
+
+// Two tracks of one media type share a read position: read in turn on one handle they lose frames, while
+// one track read to its end and the other seeked to 0 afterwards both come whole.
+TEST(RealFilesOneType, TracksOfOneTypeReadInTurnLoseFramesButPlayWholeOneAfterTheOther)
+{
+    for (const std::string name : {"vorbis_opus_mkvmerge.mkv", "two_h264.mkv"}) {
+        SCOPED_TRACE(name);
+        const Expected expected = ReadExpected(name);
+        int32_t first = -1;
+        int32_t second = -1;
+        size_t total = 0;
+        size_t interleaved = 0;
+        {
+            LoadedFile file(Host(expected, -1));
+            for (const auto& [a, framesA] : expected.frames) {
+                for (const auto& [b, framesB] : expected.frames) {
+                    if (first < 0 && a < b && file.Type(static_cast<int32_t>(a)) == file.Type(static_cast<int32_t>(b))) {
+                        first = static_cast<int32_t>(a);
+                        second = static_cast<int32_t>(b);
+                    }
+                }
+            }
+            ASSERT_GE(first, 0);
+            for (bool more = true; more;) {
+                more = false;
+                for (int32_t track : {first, second}) {
+                    if (file.Next(track).status == ZOLVDMX_OK) {
+                        more = true;
+                        ++interleaved;
+                    }
+                }
+            }
+        }
+        LoadedFile file(Host(expected, -1));
+        for (int32_t track : {first, second}) {
+            if (track == second) {
+                int64_t reached = -1;
+                ASSERT_EQ(API_ZOLVDMX_Seek(file.handle, track, 0, &reached), ZOLVDMX_OK);
+            }
+            std::vector<Sample> samples;
+            for (Sample next = file.Next(track); next.status == ZOLVDMX_OK; next = file.Next(track)) {
+                samples.push_back(std::move(next));
+            }
+            const std::vector<Frame>& frames = expected.frames.at(static_cast<size_t>(track));
+            const size_t configs = expected.configs.count(static_cast<size_t>(track));
+            ASSERT_EQ(samples.size(), frames.size() + configs);
+            for (size_t i = 0; i < frames.size(); ++i) {
+                EXPECT_EQ(samples[i + configs].start, frames[i].start);
+                EXPECT_EQ(Md5Hex(samples[i + configs].bytes.data(), samples[i + configs].bytes.size()), frames[i].md5);
+            }
+            total += samples.size();
+        }
+        EXPECT_LT(interleaved, total / 2) << "lost " << 100 - 100 * interleaved / total << " %";
+    }
+}

@@ -55,12 +55,13 @@ static int32_t HostSeek(void* file, int64_t offset, int32_t whence)
 /* Reads every sample of one track; returns the number read. */
 static long ReadTrack(ZOLVDMX_HANDLE_T* demux, int32_t track, const ZOLVDMX_MEDIA_FORMAT_T* format)
 {
-    /* The buffer must hold the largest sample and, for H.264, the parameter
-     * sets that come first as a sample of their own. */
+    /* The buffer must hold the largest sample and, for H.264 and HEVC, the
+     * parameter sets that come first as a sample of their own. */
     size_t capacity = format->maxSampleSize;
     ZOLVDMX_MEDIA_SAMPLE_T sample = {0};
     long count = 0;
     uint32_t status;
+    int64_t reached = 0;
 
     if (format->configSize > 0 && (size_t)format->configSize > capacity) {
         capacity = (size_t)format->configSize;
@@ -69,6 +70,9 @@ static long ReadTrack(ZOLVDMX_HANDLE_T* demux, int32_t track, const ZOLVDMX_MEDI
     if (sample.buffer == NULL) {
         return 0;
     }
+    /* Tracks of one type share a read position: a track read after another
+     * of its type starts from its own beginning only after a seek. */
+    API_ZOLVDMX_Seek(demux, track, 0, &reached);
     while ((status = API_ZOLVDMX_GetNextMediaSample(demux, track, &sample)) == ZOLVDMX_OK) {
         if (count < 3) {
             printf("  sample %ld: %d bytes, %lld..%lld (100 ns)%s\n", count, (int)sample.size,
