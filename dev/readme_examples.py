@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Reruns the shell examples in README.md and puts their real output in place.
+"""Reruns the shell examples in README.md and docs/*.md and puts their real output in place.
 
 An example is a fenced block (indented or not) whose lines start with "$ " (the commands); every
 other line of the block is output and is replaced by what the commands print
@@ -7,13 +7,17 @@ now. Commands run from the top of the tree with ./build/ read as the build
 directory given (default build-ci), in a shell; files they write there are
 removed afterwards.
 
-    dev/readme_examples.py [--build DIR] [--check]
+    dev/readme_examples.py [--build DIR] [--check] [FILE ...]
 
---check changes nothing and exits 1 when an example's output differs.
+FILE: the Markdown files to go through (default: README.md and every docs/*.md), relative to
+the current directory or to the top of the tree. A file is written only when an example in it
+changed.
+--check changes nothing and exits 1 when an example's output differs; it names each file that
+differs on stderr.
 """
 import argparse
+import glob
 import os
-import re
 import subprocess
 import sys
 
@@ -27,14 +31,8 @@ def run(command, build):
     return result.stdout.splitlines()
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--build", default="build-ci")
-    parser.add_argument("--check", action="store_true")
-    args = parser.parse_args()
-    path = os.path.join(TOP, "README.md")
-    lines = open(path).read().split("\n")
-    before = set(os.listdir(TOP))
+def refresh(lines, build):
+    """The lines with every example's output rerun, and whether any of it changed."""
     out, i, changed = [], 0, False
     while i < len(lines):
         line = lines[i]
@@ -51,14 +49,51 @@ def main():
         for entry in block:
             if entry.strip().startswith("$ "):
                 fresh.append(entry)
-                fresh.extend((indent + output).rstrip() for output in run(entry.strip()[2:], args.build))
+                fresh.extend((indent + output).rstrip() for output in run(entry.strip()[2:], build))
         changed |= fresh != block
         out.extend(fresh)
-    for name in set(os.listdir(TOP)) - before:
-        os.remove(os.path.join(TOP, name))
+    return out, changed
+
+
+def documents(names):
+    """Absolute paths of the files named, or of README.md and docs/*.md."""
+    if not names:
+        return [os.path.join(TOP, "README.md")] + sorted(glob.glob(os.path.join(TOP, "docs", "*.md")))
+    paths = []
+    for name in names:
+        if os.path.isabs(name) or os.path.exists(name):
+            paths.append(os.path.abspath(name))
+        else:
+            paths.append(os.path.join(TOP, name))
+    return paths
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", default="build-ci")
+    parser.add_argument("--check", action="store_true")
+    parser.add_argument("files", nargs="*", metavar="FILE")
+    args = parser.parse_args()
+    before = set(os.listdir(TOP))
+    differing = []
+    try:
+        for path in documents(args.files):
+            with open(path) as f:
+                lines = f.read().split("\n")
+            out, changed = refresh(lines, args.build)
+            if not changed:
+                continue
+            differing.append(os.path.relpath(path, TOP))
+            if not args.check:
+                with open(path, "w") as f:
+                    f.write("\n".join(out))
+    finally:
+        for name in set(os.listdir(TOP)) - before:
+            os.remove(os.path.join(TOP, name))
     if args.check:
-        return 1 if changed else 0
-    open(path, "w").write("\n".join(out))
+        for name in differing:
+            print("%s: an example's output differs" % name, file=sys.stderr)
+        return 1 if differing else 0
     return 0
 
 
