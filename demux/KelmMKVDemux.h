@@ -1,9 +1,11 @@
 // KelmMKVDemux: the demuxer behind every handle. It turns the element tree
 // into a track table, media format records, samples and seeks. Its member
 // functions are split by concern: load and track table (KelmMKVDemux.cpp),
-// video and audio format (VideoFormat.cpp, AudioFormat.cpp), sample delivery
-// (SampleDelivery.cpp), H.264 reconstruction (H264Reconstruction.cpp) and
-// seeking (Seeking.cpp).
+// video and audio format (VideoFormat.cpp, AudioFormat.cpp) with the
+// picture formats that bound video buffers (PictureFormat.cpp), walking
+// blocks in file order and releasing idle block lists (BlockWalk.cpp),
+// sample delivery (SampleDelivery.cpp), H.264 and HEVC reconstruction
+// (H264Reconstruction.cpp) and seeking (Seeking.cpp).
 #ifndef MKV_DEMUX_KELMMKVDEMUX_H
 #define MKV_DEMUX_KELMMKVDEMUX_H
 
