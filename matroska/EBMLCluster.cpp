@@ -62,20 +62,22 @@ bool HeaderAt(const uint8_t* at, int64_t size, uint32_t& id, int64_t& headerLeng
 
 // Whether a byte can open a cluster child that may end a cluster (their
 // IDs are all one byte long): most frame bytes are rejected by this alone.
+// A table, since every byte searched back from a cluster's end is looked up.
+struct ClusterChildBytes {
+    bool opens[256] = {};
+    constexpr ClusterChildBytes()
+    {
+        for (uint8_t id : {0xA3, 0xA0, 0xEC, 0xBF, 0xA7, 0xAB, 0xE7}) {
+            // SimpleBlock, BlockGroup, Void, CRC-32, Position, PrevSize, Timecode
+            opens[id] = true;
+        }
+    }
+};
+constexpr ClusterChildBytes kClusterChildBytes;
+
 bool IsClusterChildByte(uint8_t byte)
 {
-    switch (byte) {
-    case 0xA3: // SimpleBlock
-    case 0xA0: // BlockGroup
-    case 0xEC: // Void
-    case 0xBF: // CRC-32
-    case 0xA7: // Position
-    case 0xAB: // PrevSize
-    case 0xE7: // Timecode
-        return true;
-    default:
-        return false;
-    }
+    return kClusterChildBytes.opens[byte];
 }
 
 // Whether the bytes of a cluster child look like what the ID says: a block
@@ -227,9 +229,11 @@ void ClusterTailScan::Start(std::vector<uint32_t> tracks, std::function<bool(con
 {
     trackNumbers = std::move(tracks);
     wanted = std::move(wantedBlock);
+    // Only the cluster's end is in use: each piece given clears its own
+    // flags, so the buffers of a long earlier scan are not cleared again.
     begin = bytes.size();
-    state.assign(bytes.size() + 1, 0);
-    state.back() = kOnChain; // the cluster's end
+    state.resize(bytes.size() + 1);
+    state.back() = kOnChain;
     found = -1;
 }
 
@@ -276,11 +280,14 @@ void ClusterTailScan::Prepend(const uint8_t* earlier, int32_t size)
     // position after the new bytes can be confirmed by one among them.
     int64_t earliest = found >= 0 ? found : total;
     for (int64_t i = size - 1; i >= 0; --i) {
+        if (!IsClusterChildByte(held[i])) {
+            continue; // most frame bytes
+        }
         uint32_t id = 0;
         int64_t headerLength = 0;
         uint64_t payload = 0;
         const uint8_t* at = held + i;
-        if (!IsClusterChildByte(at[0]) || !HeaderAt(at, total - i, id, headerLength, payload) ||
+        if (!HeaderAt(at, total - i, id, headerLength, payload) ||
             payload > static_cast<uint64_t>(total - i - headerLength)) {
             continue;
         }
