@@ -31,9 +31,10 @@ constexpr int kMaxProbes = 48;
 // Bytes read where a cue says a block lies, to check that one does.
 constexpr int32_t kCuedBlockHead = 64;
 // The bytes of a cluster read at a time, back from its end, for an audio
-// track's latest frame before the next cluster (half a window: they pass
-// through the shared windows).
-constexpr int32_t kTailPiece = 32 * 1024;
+// track's latest frame before the next cluster. They pass through the
+// shared windows, each filled back from a piece's end (rounded up to 4 KiB),
+// so two pieces fit in one window and every other piece is found held.
+constexpr int32_t kTailPiece = 30 * 1024;
 
 } // namespace
 
@@ -185,8 +186,10 @@ EBMLCluster* KelmMKVDemux::LastClusterAtOrBefore(EBMLSegment& segment, EBMLClust
         if (timeOf(*found) <= requested) {
             lo = found;
         } else {
+            // No cluster starts between the estimate and the one found, and
+            // those after start later still: what is wanted lies before.
             hi = found;
-            limit = found->elementPosition;
+            limit = estimate;
         }
     }
     for (EBMLCluster* next = segment.NextCluster(*lo); next != nullptr && timeOf(*next) <= requested;
@@ -338,8 +341,7 @@ bool KelmMKVDemux::SearchClusterTail(const _tagMKVTrackIndexMeta& record, EBMLSe
         const auto piece = static_cast<int32_t>(std::min<int64_t>(kTailPiece, from - cluster.dataPosition));
         from -= piece;
         tailBytes.resize(static_cast<size_t>(piece));
-        parser->Seek(from, ZOLVDMX_SEEK_SET);
-        if (parser->GetBytes(piece, tailBytes.data()) != piece) {
+        if (parser->ReadBefore(from, piece, tailBytes.data()) != piece) {
             return false;
         }
         scan.Prepend(tailBytes.data(), piece);

@@ -37,6 +37,10 @@ public:
     // Copies `count` bytes at an absolute position into dest and answers how
     // many arrived; where the stream's position is left is unspecified.
     virtual int32_t ReadAt(int64_t position, int32_t count, uint8_t* dest);
+    // The same, for a reader moving backwards through the source (searching
+    // back from a cluster's end): a stream over the host fetches the bytes
+    // before the range with it, not those after it.
+    virtual int32_t ReadBefore(int64_t position, int32_t count, uint8_t* dest) { return ReadAt(position, count, dest); }
 
     uint32_t GetBit();
     uint32_t DecodeInt(int32_t n);

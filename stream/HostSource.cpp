@@ -139,7 +139,12 @@ WindowCache::Window* HostSource::Fill(int64_t position, int32_t needed, Refill k
         carried = static_cast<int32_t>(hostPosition - start);
     } else if (readOn) {
         start = hostPosition;
-    } else if (kind == Refill::Probe && needed <= kProbeSize && hostPositionKnown && position > hostPosition) {
+    } else if (kind == Refill::Back) {
+        // Ends on the granule after the request, so the next piece back is
+        // in it too.
+        const int64_t after = position + needed + kGranule - 1;
+        start = std::max<int64_t>(0, std::min(position, after - after % kGranule - capacity));
+    } else if (kind == Refill::Probe && needed <= kProbeSize && hostPositionKnown && position != hostPosition) {
         // Far ahead of the host: a stream reading headers there (past a
         // large frame, at a cluster found by a seek) needs a few bytes first.
         wanted = kProbeSize;

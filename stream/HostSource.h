@@ -48,8 +48,9 @@ public:
     static constexpr int32_t kSharedReadThrough = (kWindowCount - 1) * kWindowSize;
 
     // What a refill is for: bytes that will be read through (a frame, its
-    // neighbours), or headers that may be all that is wanted there.
-    enum class Refill { Window, Probe };
+    // neighbours), headers that may be all that is wanted there, or bytes
+    // read by a search moving back (the window ends with the request).
+    enum class Refill { Window, Probe, Back };
 
     explicit HostSource(_ZOLVDMX_READER_CALLBACK_T* reader, int32_t windowCount = kWindowCount);
     ~HostSource();

@@ -120,6 +120,17 @@ int32_t ReadAheadStreamParser::ReadAt(int64_t position, int32_t count, uint8_t* 
     return source->ReadAt(position, count, dest);
 }
 
+int32_t ReadAheadStreamParser::ReadBefore(int64_t position, int32_t count, uint8_t* dest)
+{
+    if (count <= 0 || dest == nullptr || position < 0) {
+        return 0;
+    }
+    if (count < source->WindowSize() && source->Held(position, count) == nullptr) {
+        current = source->Fill(position, count, HostSource::Refill::Back, this);
+    }
+    return CopyOut(position, count, dest);
+}
+
 bool ReadAheadStreamParser::IsEnd()
 {
     return readPosition >= source->Length();

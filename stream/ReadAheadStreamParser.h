@@ -50,6 +50,7 @@ public:
     // stream's position does not move. Returns the bytes delivered, short
     // only at the end of the source or on a host failure.
     int32_t ReadAt(int64_t position, int32_t count, uint8_t* dest) override;
+    int32_t ReadBefore(int64_t position, int32_t count, uint8_t* dest) override;
 
     // Where the reader using this stream will read next, when that lies
     // behind the stream's position (the frames of a block it has listed but
