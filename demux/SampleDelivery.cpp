@@ -105,6 +105,18 @@ int64_t AddSaturated(int64_t a, int64_t b)
     return a + b;
 }
 
+// to - from for from < to, held at INT64_MAX when the difference is larger.
+int64_t SpanBetween(int64_t from, int64_t to)
+{
+    if (to <= from) {
+        return 0;
+    }
+    if (from < 0 && to > INT64_MAX + from) {
+        return INT64_MAX;
+    }
+    return to - from;
+}
+
 // k * span / divisor, rounded down, for k, span >= 0 and divisor >= 1,
 // without overflow (saturating).
 int64_t ScaledSpan(int64_t k, int64_t span, int64_t divisor)
@@ -279,7 +291,7 @@ KelmMKVDemux::FrameTiming KelmMKVDemux::TimeFrames(const _tagMKVTrackIndexMeta& 
     const bool found =
         NextFrameTime(record, segment, parser, at, timing.time, frames, earlier, next, successor, stopped);
     if (found) {
-        timing.span = next - timing.time;
+        timing.span = SpanBetween(timing.time, next);
         timing.divisor = frames;
     } else {
         timing.span = std::max<int64_t>(previousDuration, 0);
@@ -511,7 +523,7 @@ uint32_t KelmMKVDemux::GetNextMediaSample(int32_t track, unsigned char* dest, in
     timing.span = cursor.frameSpan;
     timing.divisor = cursor.frameSpanDivisor;
     start = timing.Start(index);
-    duration = timing.Start(index + 1) - start;
+    duration = SpanBetween(start, timing.Start(index + 1));
 
     BlockBytes delivered = DeliverFrame(record, cursor, dest, capacity, size);
     if (delivered == BlockBytes::NotYet && RefreshSource(*cursor.segment)) {
