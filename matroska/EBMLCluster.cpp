@@ -10,10 +10,14 @@
 namespace {
 
 // Whether a block payload can be listed: it must lie within the source, so
-// that the buffer it is later read into is never larger than the file.
+// that the buffer it is later read into is never larger than the file, and
+// be long enough to hold a block header.
 bool BlockFits(ElementBody& child)
 {
-    if (!child.FitsInSource()) {
+    // Shorter than a block header (track number, timecode, flags) holds no
+    // frame: passed over like damage, without an object listed for it.
+    constexpr uint64_t kShortestBlock = 4;
+    if (!child.FitsInSource() || (child.SizeKnown() && child.Size() < kShortestBlock)) {
         child.Skip();
         return false;
     }

@@ -17,7 +17,10 @@ TEST(Cluster, ListsBlocksAsFarAsAskedFromTheirHeaders)
                                                 Element(mkv::kBlock, BlockPayload(1, 0, 0, Bytes(66, 1))),
                                                 Element(mkv::kReferenceBlock, {0xFF, 0xFE}),
                                                 UInt(mkv::kBlockDuration, 40)}),
-                      SimpleBlock(2, 0, 0x00, Bytes(296, 1)), SimpleBlock(2, 0, 0x80, Bytes(46, 1)),
+                      SimpleBlock(2, 0, 0x00, Bytes(296, 1)),
+                      // Too short for a block header: passed over, nothing listed for it.
+                      Element(mkv::kSimpleBlock, {0x81}), Element(mkv::kSimpleBlock, {0x81, 0x00, 0x00}),
+                      SimpleBlock(2, 0, 0x80, Bytes(46, 1)),
                       // Claims 1 MB in a source of a few hundred bytes: not listed.
                       Id(mkv::kSimpleBlock), Size(1 << 20, 4), BlockPayload(1, 0, 0x80, Bytes(4, 1))});
     CBitStreamParser stream(body.data(), static_cast<int32_t>(body.size()));
