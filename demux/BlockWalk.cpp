@@ -60,15 +60,21 @@ bool KelmMKVDemux::IsPinned(const EBMLCluster& cluster) const
 void KelmMKVDemux::ReleaseIdleClusters(size_t keep)
 {
     // The block lists held are those of clusters cursors and walks stand on,
-    // and the few listed last that nothing stands on; older ones go first.
+    // and the few listed last that nothing stands on (more of them while
+    // they are small); older ones go first.
     size_t idle = 0;
+    size_t idleGroups = 0;
     for (const EBMLCluster* cluster : listedClusters) {
-        idle += IsPinned(*cluster) ? 0 : 1;
+        if (!IsPinned(*cluster)) {
+            ++idle;
+            idleGroups += cluster->blockGroups.size();
+        }
     }
     auto released = std::remove_if(listedClusters.begin(), listedClusters.end(), [&](EBMLCluster* cluster) {
-        if (idle <= keep || IsPinned(*cluster)) {
+        if (idle <= keep || idleGroups <= kIdleGroups || IsPinned(*cluster)) {
             return false;
         }
+        idleGroups -= cluster->blockGroups.size();
         cluster->ReleaseBlocks();
         inListedClusters[static_cast<size_t>(cluster->index)] = false;
         --idle;

@@ -176,6 +176,10 @@ constexpr int32_t kH264ConfigArea = 1000;
 // Block lists of clusters nothing stands on that are kept (the ones listed
 // last): enough for a walk that goes back and forth between neighbours.
 constexpr size_t kIdleListings = 4;
+// More of them are kept while together they hold at most this many block
+// groups, so that a frame's look-ahead over the next blocks of its track
+// does not list the same tiny clusters again for every frame.
+constexpr size_t kIdleGroups = 64;
 // Largest audio sample the host is asked to receive.
 constexpr uint32_t kAudioMaxSampleSize = 0x64000;
 // Largest subtitle sample the host is asked to receive.
