@@ -62,19 +62,24 @@ void KelmMKVDemux::ReleaseIdleClusters(size_t keep)
     // The block lists held are those of clusters cursors and walks stand on,
     // and the few listed last that nothing stands on (more of them while
     // they are small); older ones go first.
+    // A cluster listed only in part counts as large: how many groups it
+    // holds is not known yet.
+    const auto groupsOf = [](const EBMLCluster& cluster) {
+        return cluster.IsParsed() ? cluster.blockGroups.size() : kIdleGroups + 1;
+    };
     size_t idle = 0;
     size_t idleGroups = 0;
     for (const EBMLCluster* cluster : listedClusters) {
         if (!IsPinned(*cluster)) {
             ++idle;
-            idleGroups += cluster->blockGroups.size();
+            idleGroups += groupsOf(*cluster);
         }
     }
     auto released = std::remove_if(listedClusters.begin(), listedClusters.end(), [&](EBMLCluster* cluster) {
         if (idle <= keep || idleGroups <= kIdleGroups || IsPinned(*cluster)) {
             return false;
         }
-        idleGroups -= cluster->blockGroups.size();
+        idleGroups -= groupsOf(*cluster);
         cluster->ReleaseBlocks();
         inListedClusters[static_cast<size_t>(cluster->index)] = false;
         --idle;
