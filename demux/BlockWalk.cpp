@@ -104,8 +104,12 @@ void KelmMKVDemux::NoteBlock(const EBMLSegment& segment, const EBMLCluster& clus
         return;
     }
     KeyFrameRef key{BlockTime(segment, cluster, block), BlockRef{cluster.index, group.elementPosition, blockIndex}};
-    // Walks go forward: a key frame comes after those noted (amortised
+    // Walks go forward: a key frame comes after those noted (appended in
     // constant time), or was noted by an earlier walk over the same blocks.
+    if (noted.keyFrames.empty() || noted.keyFrames.back().at < key.at) {
+        noted.keyFrames.push_back(key);
+        return;
+    }
     auto after = std::upper_bound(noted.keyFrames.begin(), noted.keyFrames.end(), key,
                                   [](const KeyFrameRef& a, const KeyFrameRef& b) { return a.at < b.at; });
     if (after != noted.keyFrames.begin() && !((after - 1)->at < key.at)) {
