@@ -397,9 +397,24 @@ private:
                              FrameTiming& timing);
 
     // Seeking helpers (Seeking.cpp), one step each.
-    struct Landing;
-    struct ForwardSearch;
-    struct BackwardSearch;
+    struct Landing {
+        bool atEnd = false;
+        BlockRef at;
+    };
+    struct ForwardSearch {
+        bool haveBest = false; // the latest suitable frame at or before the request
+        int64_t bestTime = 0;
+        BlockRef best;
+        bool startsAfter = false;        // a frame of the track that starts after the request was met...
+        BlockRef stoppedAt;              // ...here,
+        bool firstAfterSuitable = false; // and it is suitable
+    };
+    struct BackwardSearch {
+        bool haveBest = false;
+        BlockRef best;
+        bool haveEarliest = false; // the first suitable frame of the earliest cluster with one, after the request
+        BlockRef earliest;
+    };
     Landing FindLanding(int32_t track, _tagMKVReadCursor& cursor, int64_t requested);
     // Where the search for a landing starts: the cluster of the track's last
     // cue point at or before the request (and the cued block), else the last

@@ -38,27 +38,6 @@ constexpr int32_t kTailPiece = 30 * 1024;
 
 } // namespace
 
-struct KelmMKVDemux::Landing {
-    bool atEnd = false;
-    BlockRef at;
-};
-
-struct KelmMKVDemux::ForwardSearch {
-    bool haveBest = false; // the latest suitable frame at or before the request
-    int64_t bestTime = 0;
-    BlockRef best;
-    bool startsAfter = false; // a frame of the track that starts after the request was met...
-    BlockRef stoppedAt;       // ...here,
-    bool firstAfterSuitable = false; // and it is suitable
-};
-
-struct KelmMKVDemux::BackwardSearch {
-    bool haveBest = false;
-    BlockRef best;
-    bool haveEarliest = false; // the first suitable frame of the earliest cluster with one, after the request
-    BlockRef earliest;
-};
-
 const CueRef* KelmMKVDemux::LastCueAtOrBefore(const _tagMKVTrackIndexMeta& record, int64_t time)
 {
     auto after = std::upper_bound(record.cues.begin(), record.cues.end(), time,

@@ -1,11 +1,16 @@
 // Seeking in long files: a first seek reads around its request only, wherever it lies; later seeks profit
 // from the key frames noted on the way; an audio track's latest frame before a cluster is found among the
-// cluster's last bytes without being fooled by frame bytes that look like a block (where seeks land is
-// checked on the real files).
+// cluster's last bytes without being fooled by frame bytes that look like a block; each step of the search
+// finds what it says on its own (where seeks land is checked on the real files).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "DemuxInternals.h"
 #include "LoadedFile.h"
 #include "MatroskaBuilder.h"
+#include "api/ZolvdmxHandle.h"
+#include "matroska/EBMLSegment.h"
 
 using namespace ebml;
 
@@ -68,6 +73,56 @@ TEST(Seeking, AFirstSeekCostsTheSameNearTheStartAndNearTheEnd)
         EXPECT_LE(nearEnd, nearStart + (cues ? 2 : 8));
         EXPECT_LE(nearEnd, cues ? 12 : 40);
     }
+}
+
+TEST(Seeking, EachStepFindsWhatItSaysOnItsOwn)
+{
+    // Key frames every 4 s, one-second clusters; the request lies between the frames at 9.48 and 9.52 s.
+    LoadedFile file(LongGopFile(60, 4, true));
+    KelmMKVDemux& demux = *file.handle->demux;
+    EBMLSegment& segment = DemuxInternals::Segment(demux);
+    auto clusterOf = [&](const BlockRef& ref) { return segment.clusters[static_cast<size_t>(ref.cluster)].get(); };
+    auto secondOf = [&](const BlockRef& ref) {
+        return segment.GetRefTime(static_cast<int64_t>(clusterOf(ref)->timecode)) / kSecond;
+    };
+    const int64_t request = 9 * kSecond + kSecond / 2;
+
+    // The start without Cues: the cluster at 9 s, found by bisection; with them, the cluster of the cue at 8 s.
+    std::vector<CueRef> cues;
+    std::swap(cues, DemuxInternals::Tracks(demux)[0].cues);
+    const BlockRef found = DemuxInternals::StartPoint(demux, 0, request);
+    ASSERT_GE(found.cluster, 0);
+    EXPECT_EQ(secondOf(found), 9);
+    const auto learnedBefore = std::count_if(segment.clusters.begin(), segment.clusters.end(), [&](const auto& c) {
+        return c->timecode > 0 && c->timecode < 8000;
+    });
+    EXPECT_LE(learnedBefore, 2) << "a walk from the first cluster, not a bisection";
+    std::swap(cues, DemuxInternals::Tracks(demux)[0].cues);
+    const BlockRef cued = DemuxInternals::StartPoint(demux, 0, request);
+    ASSERT_GE(cued.cluster, 0);
+    EXPECT_EQ(secondOf(cued), 8);
+
+    // Forward from 9 s: no key frame up to the request; it stops at the next frame, not a key frame.
+    DemuxInternals::ForwardSearch forward = DemuxInternals::SearchForward(demux, 0, found, request);
+    EXPECT_FALSE(forward.haveBest);
+    EXPECT_TRUE(forward.startsAfter);
+    EXPECT_FALSE(forward.firstAfterSuitable);
+    EXPECT_EQ(forward.stoppedAt.cluster, found.cluster);
+    // Forward from 8 s: the key frame at 8 s is the latest at or before the request.
+    forward = DemuxInternals::SearchForward(demux, 0, cued, request);
+    ASSERT_TRUE(forward.haveBest);
+    EXPECT_EQ(forward.bestTime, 8 * kSecond);
+
+    // Back from the cluster at 9 s: the same key frame.
+    const DemuxInternals::BackwardSearch backward =
+        DemuxInternals::SearchBackward(demux, 0, clusterOf(found), request);
+    ASSERT_TRUE(backward.haveBest);
+    EXPECT_EQ(backward.best.cluster, forward.best.cluster);
+    EXPECT_EQ(backward.best.group, forward.best.group);
+    EXPECT_EQ(backward.best.block, forward.best.block);
+
+    // The track's end, from its last frame (59.96 s, lasting as long as the one before it).
+    EXPECT_EQ(DemuxInternals::TrackEnd(demux, 0, clusterOf(found)), 60 * kSecond);
 }
 
 TEST(Seeking, LaterSeeksInAGopAlreadyWalkedReadLittle)
