@@ -6,8 +6,9 @@
 // frames), else for PCM its size and for FLAC the samples its header counts,
 // else the track's DefaultDuration, else the gap to the track's
 // next frame (the next block for laced frames; otherwise the next in
-// presentation order, among the 16 blocks of the track before and after it),
-// else the duration of the frame delivered before it. The first frame of a
+// presentation order, among the 16 blocks of the track before and after it;
+// searched over at most 1024 blocks of other tracks and 30 s), else the
+// duration of the frame delivered before it. The first frame of a
 // block starts at the block's time; laced frames follow each other by that
 // duration.
 #include <algorithm>
@@ -22,6 +23,9 @@ namespace {
 // Following blocks of a track searched for the next frame in presentation
 // order: more than any decoder reorders.
 constexpr int32_t kPresentationLookAhead = 16;
+// Blocks of any track that search passes at most: blocks of other tracks
+// between a track's frames must not make every frame walk all of them.
+constexpr int32_t kLookAheadBlocks = 64 * kPresentationLookAhead;
 // Bytes read first for a block's block and lace headers: enough for any
 // but very long lace headers, which ask for more, up to the last.
 constexpr int32_t kLaceHeadBytes = 256;
@@ -224,6 +228,7 @@ bool KelmMKVDemux::NextFrameTime(const _tagMKVTrackIndexMeta& record, EBMLSegmen
     }
     const uint32_t trackNumber = record.trackEntry->trackNumber;
     int32_t seen = 0;
+    int32_t passed = 0;
     const int64_t horizon = AddSaturated(time, kLookAheadSpan);
     BlockRef from = at;
     from.block += 1;
@@ -232,7 +237,7 @@ bool KelmMKVDemux::NextFrameTime(const _tagMKVTrackIndexMeta& record, EBMLSegmen
             return false;
         }
         if (b.trackNumber != trackNumber) {
-            return true;
+            return ++passed < kLookAheadBlocks;
         }
         int64_t t = BlockTime(segment, c, b);
         if (t > time && t < next) {

@@ -80,6 +80,30 @@ TEST(SampleDelivery, VideoFramesLastUntilTheNextInPresentationOrderAndKeyFlagsAr
                                                                             {1, 0, 0, 0, 1, 0, 0}}));
 }
 
+TEST(SampleDelivery, AFramesLookAheadPassesAFewHundredBlocksOfOtherTracksAtMost)
+{
+    // A video frame without a duration, then 30 clusters of 100 audio blocks before the next video frame, all
+    // within 30 s: timing the first frame by the next would walk 3000 blocks, and in a file of such runs
+    // every frame would walk them all.
+    std::vector<Bytes> children{mkv::Info(), mkv::Tracks({mkv::VideoTrack(1, "V_MPEG4/ISO/ASP", 16, 16),
+                                                          mkv::AudioTrack(2, "A_AC3")}),
+                                mkv::Cluster(0, {SimpleBlock(1, 0, kKey, {1})})};
+    for (int c = 1; c <= 30; ++c) {
+        std::vector<Bytes> audio;
+        for (int k = 0; k < 100; ++k) {
+            audio.push_back(SimpleBlock(2, static_cast<int16_t>(k), kKey, {2}));
+        }
+        children.push_back(mkv::Cluster(static_cast<uint64_t>(c) * 100, audio));
+    }
+    children.push_back(mkv::Cluster(3100, {SimpleBlock(1, 0, kKey, {3})}));
+    LoadedFile file(mkv::File(children));
+    EBMLSegment& segment = *DemuxInternals::File(*file.handle->demux).segments[0];
+    EXPECT_EQ(file.Next(0).start, 0);
+    EXPECT_LE(segment.clusters.size(), 14u) << "the look-ahead went on past the blocks it may pass";
+    EXPECT_EQ(file.Next(0).start, 3100 * 10000);
+    EXPECT_EQ(segment.clusters.size(), 32u);
+}
+
 TEST(SampleDelivery, TwoTracksOfOneTypeNeverGetEachOthersFrames)
 {
     LoadedFile file(OneCluster({mkv::AudioTrack(1, "A_AC3"), mkv::AudioTrack(2, "A_AC3")},
