@@ -25,36 +25,32 @@ bool KelmMKVDemux::ReconstructH264Sample(int32_t& size, unsigned char* dest, int
 
     // First the layout: every unit inside the frame, the output inside the
     // host's buffer. Trailing bytes too short for a length and a byte are dropped.
-    uint64_t units = 0;
+    uint64_t consumed = 0; // the bytes of the units, lengths included
     uint64_t output = 0;
-    for (uint64_t i = 0; i + lengthSize < n;) {
-        uint64_t unit = unitLength(dest, i);
-        i += lengthSize;
-        if (unit > n - i) {
+    while (consumed + lengthSize < n) {
+        uint64_t unit = unitLength(dest, consumed);
+        consumed += lengthSize;
+        if (unit > n - consumed) {
             return false; // the unit runs past the frame
         }
-        i += unit;
+        consumed += unit;
         output += 4 + unit;
-        units += 1;
     }
     if (output > limit) {
         return false;
     }
-    // Start codes longer than the lengths they replace make the output grow:
-    // the frame moves to the end of the output's room first, so that no
-    // unit's output reaches input not yet read, and nothing is written past
-    // the output.
-    uint64_t at = 0;
-    if (output > n) {
-        at = output - n;
-        if (units > 0 && (units - 1) * (4 - lengthSize) > at) {
-            return false;
-        }
-        std::memmove(dest + at, dest, static_cast<size_t>(n));
+    // Start codes longer than the lengths they replace make each unit grow:
+    // the units move to the end of the output's room first, so that no
+    // unit's output reaches a length or a unit not yet read (the dropped
+    // trailing bytes do not count: output can be shorter than the frame
+    // and still overtake its units).
+    const uint64_t at = output - consumed;
+    if (at > 0) {
+        std::memmove(dest + at, dest, static_cast<size_t>(consumed));
     }
     const uint8_t* in = dest + at;
     uint64_t o = 0;
-    for (uint64_t i = 0; i + lengthSize < n;) {
+    for (uint64_t i = 0; i < consumed;) {
         uint64_t unit = unitLength(in, i);
         i += lengthSize;
         std::memmove(dest + o + 4, in + i, static_cast<size_t>(unit));

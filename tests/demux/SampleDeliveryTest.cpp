@@ -236,6 +236,8 @@ TEST(H264Reconstruction, RewritesEveryUnitBehindAStartCode)
         {"a unit claims more than the frame holds", "05 AABB", 0, 16, nullptr},
         {"trailing bytes too short for a unit are dropped", "00000001 AA 000000", 3, 8, "00000001 AA"},
         {"an empty unit gives a bare start code", "00000000 00000001 AA", 3, 9, "00000001 00000001 AA"},
+        {"3-byte lengths grow although dropped trailing bytes leave the output shorter than the frame",
+         "000001 AA 000001 BB 01101E", 2, 11, "00000001 AA 00000001 BB"},
         {"no length size known", "00000001 AA", -1, 5, nullptr},
     };
     for (const auto& c : cases) {
