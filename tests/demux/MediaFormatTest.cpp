@@ -220,6 +220,7 @@ TEST(VideoFormat, MaxSampleSizeHoldsTheRawPictureOfTheStatedFormat)
         {64, 64, 0, 0, 0, false, 24576},          // bits not said: 8; 4:4:4: 12288 x 4/3 + 8192
         {64, 64, 200, 0, 0, false, 40960},        // at most 16 bits: 24576 x 4/3 + 8192
         {16, 16, -1, 0, 0, false, 8704},          // small pictures get the header room all the same
+        {0, 0, -1, 0, 0, false, 4155392},         // no dimensions: sized as 1920 x 1080
         {65536, 32768, -1, 0, 0, false, 2147483647}, {40000, 40000, 16, 0, 0, true, 2147483647},
     };
     for (const auto& c : cases) {
