@@ -486,7 +486,8 @@ def CheckAgainstProbe(path, f, probe_path=None):
     probe = json.loads(Run(["ffprobe", "-v", "error", "-of", "json", "-show_format",
                             "-show_streams", "-show_packets", "-show_data_hash", "md5",
                             probe_path or path]))
-    streams = probe["streams"]
+    # Attachments are streams to ffprobe (after the tracks), not tracks.
+    streams = [s for s in probe["streams"] if s["codec_type"] != "attachment"]
     if len(streams) != len(f["tracks"]):
         Fail(path, "ffprobe sees %d streams, mkvinfo %d tracks" % (len(streams), len(f["tracks"])))
     kinds = {1: "video", 2: "audio", 17: "subtitle"}

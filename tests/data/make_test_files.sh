@@ -117,6 +117,15 @@ longgop=(-f lavfi -i "$bars" -f lavfi -i "$tone" -t 25 "${exact[@]}" -map 0:v -m
 # frame time depends on a neighbouring cluster) with the header of cluster 2 destroyed.
 python3 "$here/damage_cluster.py" "$here/mkvmerge_longgop.mkv" "$here/damaged_cluster.mkv" 2
 
+# attachment_first.mkv: mkvmerge_longgop.mkv muxed again with a 256 KiB attachment, which
+# mkvmerge writes before the first cluster, and no Cues: seeks find clusters by bisection
+# over a file whose first cluster starts late.
+python3 -c "import random, sys; sys.stdout.buffer.write(random.Random(7).randbytes(262144))" \
+    > "$work/cover.bin"
+"${merge[@]}" --segment-uid 0x6c69624d4b5601000000000000000011 -o "$here/attachment_first.mkv" \
+    --no-cues --attachment-mime-type application/octet-stream --attachment-name cover.bin \
+    --attach-file "$work/cover.bin" "$here/mkvmerge_longgop.mkv"
+
 # two_h264.mkv: two H.264 tracks of different sizes and AAC; the second video track
 # stores its NAL unit lengths in 2 bytes, the first in 4 (mkvmerge v74 always writes 4,
 # so the second track is rewritten afterwards).
@@ -273,5 +282,6 @@ python3 "$here/make_expected.py" \
     "$here/zlib_track.mkv" "$here/aac_legacy.mkv" "$here/vorbis_opus_mkvmerge.mkv" \
     "$here/cues_front.mkv" "$here/sparse_cues.mkv" "$here/unknown_size_clusters.mkv" \
     "$here/h264_lossless_444.mkv" "$here/h264_lossless_noise.mkv" "$here/hevc_lossless_422.mkv" \
-    "$here/ffv1_10bit_422.mkv" "$here/hq_10bit.mkv" "$here/slideshow_100ns.mkv"
+    "$here/ffv1_10bit_422.mkv" "$here/hq_10bit.mkv" "$here/slideshow_100ns.mkv" \
+    "$here/attachment_first.mkv"
 python3 "$here/make_expected.py" --damaged "$here/mkvmerge_longgop.mkv" 2 "$here/damaged_cluster.mkv"
