@@ -41,11 +41,11 @@ Bytes UInt8(uint32_t id, uint64_t value)
 
 } // namespace
 
-std::shared_ptr<SparseFile> MakeLongFile(const LongFileSpec& spec)
+std::shared_ptr<SparseFile> MakeLongFile(const LongFileLayout& layout)
 {
     // Blocks in file order.
     std::vector<Block> blocks;
-    const int frames = spec.seconds * 1000 / kFrameMs;
+    const int frames = layout.seconds * 1000 / kFrameMs;
     for (int i = 0; i < frames; ++i) {
         int inGop = i % kFramesPerGop;
         int gopStart = i - inGop;
@@ -62,7 +62,7 @@ std::shared_ptr<SparseFile> MakeLongFile(const LongFileSpec& spec)
         blocks.push_back({static_cast<int64_t>(i) * kFrameMs, static_cast<int64_t>(gopStart + pts) * kFrameMs, true,
                           key, size});
     }
-    const int64_t audioFrames = static_cast<int64_t>(spec.seconds) * kSampleRate / kSamplesPerAudioFrame;
+    const int64_t audioFrames = static_cast<int64_t>(layout.seconds) * kSampleRate / kSamplesPerAudioFrame;
     for (int64_t a = 0; a < audioFrames; a += kAudioPerBlock) {
         int64_t ms = a * kSamplesPerAudioFrame * 1000 / kSampleRate;
         int64_t count = std::min<int64_t>(kAudioPerBlock, audioFrames - a);
@@ -104,8 +104,8 @@ std::shared_ptr<SparseFile> MakeLongFile(const LongFileSpec& spec)
         uint64_t relative = UInt(0xE7, static_cast<uint64_t>(clusters[c].timeMs)).size();
         for (size_t k = clusters[c].first; k < clusters[c].first + clusters[c].count; ++k) {
             if (blocks[k].video && blocks[k].key) {
-                bool cued = spec.cues == LongFileSpec::Cues::EveryKeyFrame ||
-                            (spec.cues == LongFileSpec::Cues::EveryFifthKeyFrame && keyIndex % 5 == 0);
+                bool cued = layout.cues == LongFileLayout::Cues::EveryKeyFrame ||
+                            (layout.cues == LongFileLayout::Cues::EveryFifthKeyFrame && keyIndex % 5 == 0);
                 if (cued) {
                     cuePlan.push_back({blocks[k].timeMs, c, relative});
                 }
@@ -116,9 +116,9 @@ std::shared_ptr<SparseFile> MakeLongFile(const LongFileSpec& spec)
     }
     // CueTrack (3 bytes), CueClusterPosition and CueRelativePosition (10 each);
     // a cue point holds CueTime (10) and CueTrackPositions (2-byte header).
-    const uint64_t cueTrackSize = 3 + 10 + (spec.relativePositions ? 10 : 0);
+    const uint64_t cueTrackSize = 3 + 10 + (layout.relativePositions ? 10 : 0);
     const uint64_t cuePointSize = 10 + 2 + cueTrackSize;
-    const uint64_t cuesPayload = spec.cues == LongFileSpec::Cues::None ? 0 : cuePlan.size() * (1 + 8 + cuePointSize);
+    const uint64_t cuesPayload = layout.cues == LongFileLayout::Cues::None ? 0 : cuePlan.size() * (1 + 8 + cuePointSize);
 
     // Segment head: SeekHead (one Seek for the Cues, 8-byte position), Info, Tracks.
     Bytes video = Master(0xAE, {UInt(0xD7, 1), UInt(0x83, 1), Str(0x86, "V_MPEG4/ISO/ASP"), UInt(0x23E383, 40000000),
@@ -126,31 +126,31 @@ std::shared_ptr<SparseFile> MakeLongFile(const LongFileSpec& spec)
     Bytes audio = Master(0xAE, {UInt(0xD7, 2), UInt(0x83, 2), Str(0x86, "A_AAC"), Bin(0x63A2, {0x11, 0x90}),
                                 UInt(0x23E383, 21333333),
                                 Master(0xE1, {Float64(0xB5, kSampleRate), UInt(0x9F, 2)})});
-    Bytes info = Master(0x1549A966, {UInt(0x2AD7B1, 1000000), Float64(0x4489, spec.seconds * 1000.0)});
+    Bytes info = Master(0x1549A966, {UInt(0x2AD7B1, 1000000), Float64(0x4489, layout.seconds * 1000.0)});
     Bytes tracks = Master(0x1654AE6B, {video, audio});
     auto seekHead = [&](uint64_t cuesPosition) {
         Bytes seek = Master(0x4DBB, {Bin(0x53AB, {0x1C, 0x53, 0xBB, 0x6B}), UInt8(0x53AC, cuesPosition)});
         return Master(0x114D9B74, {seek});
     };
-    const bool withCues = spec.cues != LongFileSpec::Cues::None;
+    const bool withCues = layout.cues != LongFileLayout::Cues::None;
     const uint64_t headSize = (withCues ? seekHead(0).size() : 0) + info.size() + tracks.size();
     const uint64_t cuesElement = withCues ? 4 + 8 + cuesPayload : 0; // 8-byte size
-    const uint64_t firstCluster = headSize + (spec.cuesFirst ? cuesElement : 0);
+    const uint64_t firstCluster = headSize + (layout.cuesFirst ? cuesElement : 0);
     std::vector<uint64_t> clusterPositions; // relative to the Segment's data
     uint64_t at = firstCluster;
     for (const ClusterPlan& c : clusters) {
         clusterPositions.push_back(at);
         at += 4 + 8 + c.size;
     }
-    const uint64_t cuesPosition = spec.cuesFirst ? headSize : at;
-    const uint64_t segmentSize = at + (spec.cuesFirst ? 0 : cuesElement);
+    const uint64_t cuesPosition = layout.cuesFirst ? headSize : at;
+    const uint64_t segmentSize = at + (layout.cuesFirst ? 0 : cuesElement);
 
     auto file = std::make_shared<SparseFile>();
     auto writeCues = [&] {
         file->Put(Header(0x1C53BB6B, cuesPayload, 8));
         for (const CuePlan& cue : cuePlan) {
             Bytes positions = Cat({UInt(0xF7, 1), UInt8(0xF1, clusterPositions[cue.cluster]),
-                                   spec.relativePositions ? UInt8(0xF0, cue.relative) : Bytes{}});
+                                   layout.relativePositions ? UInt8(0xF0, cue.relative) : Bytes{}});
             file->Put(Header(0xBB, cuePointSize, 8));
             file->Put(UInt8(0xB3, static_cast<uint64_t>(cue.timeMs)));
             file->Put(Header(0xB7, positions.size(), 1));
@@ -164,7 +164,7 @@ std::shared_ptr<SparseFile> MakeLongFile(const LongFileSpec& spec)
     }
     file->Put(info);
     file->Put(tracks);
-    if (withCues && spec.cuesFirst) {
+    if (withCues && layout.cuesFirst) {
         writeCues();
     }
     for (const ClusterPlan& c : clusters) {
@@ -187,7 +187,7 @@ std::shared_ptr<SparseFile> MakeLongFile(const LongFileSpec& spec)
             }
         }
     }
-    if (withCues && !spec.cuesFirst) {
+    if (withCues && !layout.cuesFirst) {
         writeCues();
     }
     return file;

@@ -12,7 +12,7 @@
 
 #include "SparseFile.h"
 
-struct LongFileSpec {
+struct LongFileLayout {
     enum class Cues { None, EveryKeyFrame, EveryFifthKeyFrame };
     int seconds = 600;
     Cues cues = Cues::EveryKeyFrame;
@@ -20,7 +20,7 @@ struct LongFileSpec {
     bool relativePositions = true;  // CueRelativePosition in every cue point
 };
 
-std::shared_ptr<SparseFile> MakeLongFile(const LongFileSpec& spec);
+std::shared_ptr<SparseFile> MakeLongFile(const LongFileLayout& layout);
 
 // Where the key frames of a long file start (100 ns units).
 constexpr int64_t kLongFileGop = 20000000;

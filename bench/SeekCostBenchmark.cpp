@@ -72,11 +72,11 @@ std::shared_ptr<SparseFile> LongFileFor(int seconds, int cues, bool cuesFirst)
     static std::map<std::tuple<int, int, bool>, std::shared_ptr<SparseFile>> files;
     auto& file = files[{seconds, cues, cuesFirst}];
     if (!file) {
-        LongFileSpec spec;
-        spec.seconds = seconds;
-        spec.cues = static_cast<LongFileSpec::Cues>(cues);
-        spec.cuesFirst = cuesFirst;
-        file = MakeLongFile(spec);
+        LongFileLayout layout;
+        layout.seconds = seconds;
+        layout.cues = static_cast<LongFileLayout::Cues>(cues);
+        layout.cuesFirst = cuesFirst;
+        file = MakeLongFile(layout);
     }
     return file;
 }
