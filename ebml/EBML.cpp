@@ -17,23 +17,6 @@ uint32_t IdLength(uint8_t first)
     return 0;
 }
 
-// Length in bytes of a variable-length integer from its first byte (1 to 8),
-// 0 for a first byte of 0.
-int32_t VintLength(uint8_t first)
-{
-    for (int32_t n = 1; n <= 8; ++n) {
-        if (first & (0x80u >> (n - 1))) {
-            return n;
-        }
-    }
-    return 0;
-}
-
-uint64_t AllOnes(int32_t n)
-{
-    return (uint64_t{1} << (7 * n)) - 1;
-}
-
 } // namespace
 
 uint32_t EBML::PeekID(CBitStreamParser* stream)
@@ -93,7 +76,7 @@ uint32_t EBML::ReadElementHeader(CBitStreamParser* stream, uint32_t& id, uint64_
             value = (value << 8) | rest[k];
         }
     }
-    if (value == AllOnes(n)) {
+    if (value == VintAllOnes(n)) {
         unknownSize = true;
         value = static_cast<uint64_t>(stream->RemainingBytes());
     }
@@ -134,7 +117,7 @@ int32_t EBML::GetEBMLUnsigned(uint64_t& value, const uint8_t* p, int32_t remaini
     for (int32_t k = 1; k < n; ++k) {
         v = (v << 8) | p[k];
     }
-    if (v == AllOnes(n)) {
+    if (v == VintAllOnes(n)) {
         v = static_cast<uint64_t>(static_cast<int64_t>(remaining - n));
     }
     value = v;

@@ -48,6 +48,21 @@ public:
     // consumes the whole remainder without storing a value.
     static int32_t GetEBMLUnsigned(uint64_t& value, const uint8_t* p, int32_t remaining);
     static int32_t GetEBMLSigned(int64_t& value, const uint8_t* p, int32_t remaining);
+
+    // Length in bytes of a variable-length integer from its first byte (1 to
+    // 8), 0 for a first byte of 0.
+    static int32_t VintLength(uint8_t first)
+    {
+        for (int32_t n = 1; n <= 8; ++n) {
+            if (first & (0x80u >> (n - 1))) {
+                return n;
+            }
+        }
+        return 0;
+    }
+    // The value bits of an n-byte variable-length integer all set: the
+    // "unknown size" value.
+    static uint64_t VintAllOnes(int32_t n) { return (uint64_t{1} << (7 * n)) - 1; }
 };
 
 #endif

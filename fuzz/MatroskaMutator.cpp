@@ -1,10 +1,13 @@
 // The structure-aware mutator: an EBML tree reader and writer of its own
-// (the fuzz target sees the library only through its C interface), the
+// (the fuzz target sees the library only through its C interface; the
+// variable-length integer helpers come inline from the element header), the
 // mutations, and the repair of cue and seek positions. The tree is one
 // array of nodes linked by index, whose payloads point into the input, so
 // that reading and writing a 64 KB input costs a few allocations: the
 // mutator runs once per execution and must stay cheap beside it.
 #include "MatroskaMutator.h"
+
+#include "ebml/EBML.h"
 
 #include <algorithm>
 #include <cstring>
@@ -97,21 +100,6 @@ bool In(const uint32_t (&ids)[N], uint32_t id)
 constexpr int kMaxDepth = 12;
 // Copies of a repeated element whose positions the cue repair considers.
 constexpr uint32_t kPlacedCopies = 256;
-
-int VintLength(uint8_t first)
-{
-    for (int n = 1; n <= 8; ++n) {
-        if (first & (0x80u >> (n - 1))) {
-            return n;
-        }
-    }
-    return 0;
-}
-
-uint64_t AllOnes(int length)
-{
-    return (uint64_t{1} << (7 * length)) - 1;
-}
 
 // The low `length` bytes of value, most significant first, appended to out.
 void PutBigEndian(uint64_t value, int length, Bytes& out)
@@ -343,7 +331,7 @@ public:
             return node.sizeLength;
         }
         int length = std::max<int>(node.sizeLength, 1);
-        while (length < 8 && value >= AllOnes(length)) {
+        while (length < 8 && value >= EBML::VintAllOnes(length)) {
             ++length;
         }
         return length;
@@ -352,9 +340,9 @@ public:
     static uint64_t SizeValue(const Node& node)
     {
         if (node.unknownSize) {
-            return AllOnes(node.sizeLength);
+            return EBML::VintAllOnes(node.sizeLength);
         }
-        return node.sizeLie ? std::min(node.liedSize, AllOnes(8) - 1) : node.body;
+        return node.sizeLie ? std::min(node.liedSize, EBML::VintAllOnes(8) - 1) : node.body;
     }
 
 private:
@@ -424,14 +412,14 @@ private:
 
     bool ReadHeader(size_t at, size_t limit, Node& node, uint64_t& size, int& sizeLength) const
     {
-        const int idLength = VintLength(data[at]);
+        const int idLength = EBML::VintLength(data[at]);
         if (idLength == 0 || idLength > 4 || static_cast<size_t>(idLength) >= limit - at) {
             return false;
         }
         node.id = static_cast<uint32_t>(FromBigEndian(data + at, static_cast<size_t>(idLength)));
         node.idLength = static_cast<uint8_t>(idLength);
         const size_t sizeAt = at + static_cast<size_t>(idLength);
-        sizeLength = VintLength(data[sizeAt]);
+        sizeLength = EBML::VintLength(data[sizeAt]);
         if (sizeLength == 0 || static_cast<size_t>(sizeLength) > limit - sizeAt) {
             return false;
         }
@@ -440,7 +428,7 @@ private:
             size = (size << 8) | data[sizeAt + static_cast<size_t>(k)];
         }
         node.sizeLength = static_cast<uint8_t>(sizeLength);
-        node.unknownSize = size == AllOnes(sizeLength);
+        node.unknownSize = size == EBML::VintAllOnes(sizeLength);
         return true;
     }
 
@@ -506,7 +494,7 @@ private:
                 payload[k] = static_cast<uint8_t>(moved >> (8 * (node.payloadLength - 1 - k)));
             }
         } else if (node.id == kSimpleBlock || node.id == kBlock) {
-            const size_t at = static_cast<size_t>(VintLength(payload[0]));
+            const size_t at = static_cast<size_t>(EBML::VintLength(payload[0]));
             if (at != 0 && at + 2 <= node.payloadLength) {
                 const auto time = static_cast<uint16_t>(((payload[at] << 8) | payload[at + 1]) + delta);
                 payload[at] = static_cast<uint8_t>(time >> 8);
@@ -898,7 +886,7 @@ private:
             return false;
         }
         Bytes payload = tree.Payload(site->node);
-        const size_t trackLength = static_cast<size_t>(VintLength(payload[0]));
+        const size_t trackLength = static_cast<size_t>(EBML::VintLength(payload[0]));
         if (trackLength == 0 || trackLength + 3 > payload.size()) {
             payload[0] = 0x81;
             tree.SetPayload(site->node, std::move(payload));
@@ -907,7 +895,7 @@ private:
         const size_t flagsAt = trackLength + 2;
         switch (Below(6)) {
         case 0: { // track number, often one of the first tracks
-            const uint64_t track = Below(2) == 0 ? 1 + Below(4) : Boundary() & AllOnes(2);
+            const uint64_t track = Below(2) == 0 ? 1 + Below(4) : Boundary() & EBML::VintAllOnes(2);
             const int length = track < 0x7F && Below(4) != 0 ? 1 : 2;
             const Bytes number = BigEndian(track | (uint64_t{1} << (7 * length)), length);
             payload.erase(payload.begin(), payload.begin() + static_cast<std::ptrdiff_t>(trackLength));
@@ -972,7 +960,7 @@ private:
                     header.push_back(static_cast<uint8_t>(sizes[k] % 255));
                 } else if (k == 0) {
                     int length = 1;
-                    while (length < 8 && sizes[0] >= AllOnes(length)) {
+                    while (length < 8 && sizes[0] >= EBML::VintAllOnes(length)) {
                         ++length;
                     }
                     PutBigEndian(sizes[0] | (uint64_t{1} << (7 * length)), length, header);
